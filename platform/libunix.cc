@@ -1,0 +1,97 @@
+// The appliance's shared helper library. Built as libunix.so and loaded by the
+// program at run time; it links nothing of the program's.
+#include "platform/libunix.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/decimal.h"
+#include "platform/fixed.h"
+
+namespace pw {
+namespace {
+
+int write_all(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+// A key names one file inside the settings directory, never a path.
+bool is_plain_name(const char* key) {
+  return key[0] != '\0' && std::strchr(key, '/') == nullptr && std::strcmp(key, ".") != 0 &&
+         std::strcmp(key, "..") != 0;
+}
+
+}  // namespace
+
+int put_contents(const char* path, const char* data, size_t size) {
+  std::string temp = std::string(path) + ".XXXXXX";
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return errno;
+
+  // The new file takes the old one's mode; a file that did not exist gets 0644.
+  struct stat old {};
+  const mode_t mode = ::stat(path, &old) == 0 ? (old.st_mode & 07777) : 0644;
+  int err = ::fchmod(fd, mode) == 0 ? write_all(fd, data, size) : errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(temp.c_str(), path) != 0) err = errno;
+  if (err != 0) ::unlink(temp.c_str());
+  return err;
+}
+
+int read_setting(const char* dir, const char* key, long long* value) {
+  *value = 0;
+  if (!is_plain_name(key)) return EINVAL;
+  const std::string path = std::string(dir) + "/" + key;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? 0 : errno;
+
+  // A setting is a short number; anything longer than this holds no integer.
+  char buffer[256];
+  size_t used = 0;
+  int err = 0;
+  while (used < sizeof buffer) {
+    const ssize_t n = ::read(fd, buffer + used, sizeof buffer - used);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      break;
+    }
+    if (n == 0) break;
+    used += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (err != 0) return err;
+  if (used < sizeof buffer) {
+    if (const auto number = parse_decimal(std::string_view(buffer, used))) *value = *number;
+  }
+  return 0;
+}
+
+}  // namespace pw
+
+extern "C" {
+
+__attribute__((visibility("default"))) int file_put_contents(const char* path, const char* data,
+                                                             size_t size) {
+  return pw::put_contents(path, data, size);
+}
+
+__attribute__((visibility("default"))) int GET_INFO_INT(const char* key, long long* value) {
+  return pw::read_setting(pw::kSettingsDir, key, value);
+}
+
+}  // extern "C"

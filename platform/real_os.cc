@@ -1,0 +1,317 @@
+// The Os of a Linux machine: /proc for the process table, pidfds for signals,
+// std::system for the shell, and the helper library loaded with dlopen.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string_view>
+
+#include "platform/fixed.h"
+#include "platform/libunix.h"
+#include "platform/os.h"
+
+namespace pw {
+namespace {
+
+[[noreturn]] void throw_errno(int err, const std::string& what) {
+  throw std::system_error(err, std::generic_category(), what);
+}
+
+std::string proc_path(Pid pid, const char* entry) {
+  return "/proc/" + std::to_string(pid) + "/" + entry;
+}
+
+// The whole content of a file under /proc; throws naming the file.
+std::string read_proc(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw_errno(errno, "open " + path);
+  std::string content;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      ::close(fd);
+      throw_errno(err, "read " + path);
+    }
+    if (n == 0) break;
+    content.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return content;
+}
+
+// The fields of /proc/PID/stat that follow the command name, which is in
+// parentheses and may itself hold blanks and parentheses.
+std::vector<std::string_view> stat_fields(std::string_view stat) {
+  std::vector<std::string_view> fields;
+  const auto close = stat.rfind(')');
+  if (close == std::string_view::npos) return fields;
+  stat.remove_prefix(close + 1);
+  while (!stat.empty()) {
+    const auto start = stat.find_first_not_of(" \n");
+    if (start == std::string_view::npos) break;
+    stat.remove_prefix(start);
+    const auto end = std::min(stat.find_first_of(" \n"), stat.size());
+    fields.push_back(stat.substr(0, end));
+    stat.remove_prefix(end);
+  }
+  return fields;
+}
+
+long long stat_number(const std::vector<std::string_view>& fields, size_t index, const std::string& path) {
+  if (index >= fields.size()) throw_errno(EINVAL, "parse " + path);
+  return std::strtoll(std::string(fields[index]).c_str(), nullptr, 10);
+}
+
+// readlink of /proc/PID/exe. A process that exists but has no executable
+// (a kernel thread, a zombie) has an empty or missing link: "".
+std::string read_exe_link(Pid pid) {
+  const std::string link = proc_path(pid, "exe");
+  char buffer[4096];
+  const ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer);
+  if (n < 0) {
+    const int err = errno;
+    if (err == ENOENT && ::access(proc_path(pid, "").c_str(), F_OK) == 0) return "";
+    throw_errno(err, "readlink " + link);
+  }
+  std::string path(buffer, static_cast<size_t>(n));
+  // The kernel marks a replaced or removed program; name the program itself.
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (path.size() > kDeleted.size() && path.ends_with(kDeleted)) path.resize(path.size() - kDeleted.size());
+  return path;
+}
+
+double cpu_seconds_of(Pid pid) {
+  const std::string path = proc_path(pid, "stat");
+  const auto content = read_proc(path);
+  const auto fields = stat_fields(content);
+  // utime and stime are the 14th and 15th fields; fields[0] is the 3rd.
+  const long long ticks = stat_number(fields, 11, path) + stat_number(fields, 12, path);
+  return static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+double memory_percent_of(Pid pid) {
+  const std::string statm = proc_path(pid, "statm");
+  const auto fields = read_proc(statm);
+  unsigned long long size = 0, resident = 0;
+  if (std::sscanf(fields.c_str(), "%llu %llu", &size, &resident) != 2) throw_errno(EINVAL, "parse " + statm);
+  const auto meminfo = read_proc("/proc/meminfo");
+  unsigned long long total_kib = 0;
+  const auto at = meminfo.find("MemTotal:");
+  if (at == std::string::npos || std::sscanf(meminfo.c_str() + at, "MemTotal: %llu", &total_kib) != 1 ||
+      total_kib == 0) {
+    throw_errno(EINVAL, "parse /proc/meminfo");
+  }
+  const double resident_bytes = static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE));
+  return resident_bytes * 100.0 / (static_cast<double>(total_kib) * 1024.0);
+}
+
+class RealProcess final : public Process {
+ public:
+  RealProcess(Pid pid, int fd) : pid_(pid), fd_(fd) {}
+  ~RealProcess() override { ::close(fd_); }
+  RealProcess(const RealProcess&) = delete;
+  RealProcess& operator=(const RealProcess&) = delete;
+
+  Pid pid() const override { return pid_; }
+
+  // Each query reads /proc by PID and then checks that the opened process is
+  // still alive, so that the answer cannot come from a process reusing the PID.
+  std::string exe_path() override { return confirmed(read_exe_link(pid_)); }
+  double cpu_seconds() override { return confirmed(cpu_seconds_of(pid_)); }
+  double memory_percent() override { return confirmed(memory_percent_of(pid_)); }
+  void terminate() override { send(SIGTERM, "SIGTERM"); }
+  void kill() override { send(SIGKILL, "SIGKILL"); }
+
+ private:
+  template <typename T>
+  T confirmed(T value) {
+    send(0, "signal 0");
+    return value;
+  }
+
+  void send(int signal, const char* name) {
+    if (::syscall(SYS_pidfd_send_signal, fd_, signal, nullptr, 0) != 0) {
+      throw_errno(errno, std::string("pidfd_send_signal ") + name + " " + std::to_string(pid_));
+    }
+  }
+
+  Pid pid_;
+  int fd_;
+};
+
+using PutContents = int (*)(const char*, const char*, size_t);
+using GetInfoInt = int (*)(const char*, long long*);
+
+class RealOs final : public Os {
+ public:
+  RealOs() {
+    // The loader's own search first, so LD_LIBRARY_PATH can point elsewhere;
+    // the appliance's directory last.
+    void* library = ::dlopen(kHelperLibraryName, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) library = ::dlopen(kHelperLibraryPath, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      throw std::runtime_error(std::string("cannot load the helper library ") + kHelperLibraryName + ": " +
+                               ::dlerror());
+    }
+    put_contents_ = reinterpret_cast<PutContents>(symbol(library, "file_put_contents"));
+    get_info_int_ = reinterpret_cast<GetInfoInt>(symbol(library, "GET_INFO_INT"));
+  }
+
+  std::vector<Pid> list_processes() override {
+    DIR* dir = ::opendir("/proc");
+    if (dir == nullptr) throw_errno(errno, "opendir /proc");
+    std::vector<Pid> pids;
+    while (const dirent* entry = ::readdir(dir)) {
+      Pid pid = 0;
+      const char* c = entry->d_name;
+      for (; *c >= '0' && *c <= '9'; ++c) pid = pid * 10 + (*c - '0');
+      if (*c == '\0' && pid > 0) pids.push_back(pid);
+    }
+    ::closedir(dir);
+    return pids;
+  }
+
+  bool process_exists(Pid pid) override { return ::kill(pid, 0) == 0 || errno == EPERM; }
+
+  std::string exe_path(Pid pid) override { return read_exe_link(pid); }
+
+  std::string user_name(Pid pid) override {
+    const std::string path = proc_path(pid, "status");
+    const auto status = read_proc(path);
+    const auto at = status.find("\nUid:");
+    if (at == std::string::npos) throw_errno(EINVAL, "parse " + path);
+    const uid_t uid = static_cast<uid_t>(std::strtoul(status.c_str() + at + 5, nullptr, 10));
+    // One password-database lookup per uid in a run.
+    auto [entry, added] = user_names_.try_emplace(uid);
+    if (added) entry->second = name_of(uid);
+    return entry->second;
+  }
+
+  Pid parent_pid(Pid pid) override {
+    const std::string path = proc_path(pid, "stat");
+    return static_cast<Pid>(stat_number(stat_fields(read_proc(path)), 1, path));
+  }
+
+  std::vector<std::string> command_line(Pid pid) override {
+    const auto content = read_proc(proc_path(pid, "cmdline"));
+    std::vector<std::string> arguments;
+    size_t start = 0;
+    while (start < content.size()) {
+      auto end = content.find('\0', start);
+      if (end == std::string::npos) end = content.size();
+      arguments.emplace_back(content, start, end - start);
+      start = end + 1;
+    }
+    return arguments;
+  }
+
+  std::unique_ptr<Process> open_process(Pid pid) override {
+    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0) throw_errno(errno, "pidfd_open " + std::to_string(pid));
+    return std::make_unique<RealProcess>(pid, fd);
+  }
+
+  void shell(const std::string& command_line) override {
+    // Our lines must reach the output before anything the command prints.
+    std::fflush(stdout);
+    if (std::system(command_line.c_str()) == -1) {
+      // The status is not looked at, and neither is a shell that did not run.
+    }
+  }
+
+  void sleep(int seconds) override {
+    timespec left{seconds, 0};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+  }
+
+  std::int64_t now() override { return static_cast<std::int64_t>(::time(nullptr)); }
+
+  double monotonic_seconds() override {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+  }
+
+  std::optional<std::string> read_file(const std::string& path) override {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw_errno(errno, "open " + path);
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+      ::close(fd);
+      throw_errno(EISDIR, "open " + path);
+    }
+    std::string content;
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      content.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return content;
+  }
+
+  void file_put_contents(const std::string& path, const std::string& data) override {
+    if (const int err = put_contents_(path.c_str(), data.data(), data.size()); err != 0) {
+      throw_errno(err, "file_put_contents " + path);
+    }
+  }
+
+  long long GET_INFO_INT(const std::string& key) override {
+    long long value = 0;
+    if (const int err = get_info_int_(key.c_str(), &value); err != 0) throw_errno(err, "GET_INFO_INT " + key);
+    return value;
+  }
+
+  std::string event_database() override { return kEventDatabase; }
+
+  void out(const std::string& line) override {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+  }
+
+ private:
+  static void* symbol(void* library, const char* name) {
+    void* address = ::dlsym(library, name);
+    if (address == nullptr) {
+      throw std::runtime_error(std::string("the helper library ") + kHelperLibraryName + " lacks " + name);
+    }
+    return address;
+  }
+
+  static std::string name_of(uid_t uid) {
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(4096);
+    while (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
+      buffer.resize(buffer.size() * 2);
+    }
+    return found != nullptr ? std::string(found->pw_name) : std::to_string(uid);
+  }
+
+  PutContents put_contents_ = nullptr;
+  GetInfoInt get_info_int_ = nullptr;
+  std::map<uid_t, std::string> user_names_;
+};
+
+}  // namespace
+
+std::unique_ptr<Os> real_os() { return std::make_unique<RealOs>(); }
+
+}  // namespace pw

@@ -1,0 +1,21 @@
+// The reporting layer's fixed files, formats and texts.
+#pragma once
+
+#include <cstdint>
+
+namespace pw {
+
+inline constexpr char kStartStopProgress[] = "/usr/share/brantelbase/ressources/logs/web/squid.quick.progress";
+inline constexpr char kRestartProgress[] = "/usr/share/brantelbase/ressources/logs/web/squid.quick.rprogress";
+
+inline constexpr char kJournalInsert[] =
+    "INSERT OR IGNORE INTO `squid_admin_mysql` "
+    "(`zDate`,`content`,`subject`,`function`,`filename`,`line`,`severity`,`removeafter`)  "
+    "VALUES('%s', '%s', '%s', 'Proxy Service', 'proxywarden', '0', '%s', '%s')";
+inline constexpr std::int64_t kJournalKeepSeconds = 604800;
+
+inline constexpr int kBusyTimeoutMs = 5000;
+inline constexpr char kSqlErrorLine[] = "[ERROR]: SQL %s";
+inline constexpr char kSqliteErrorLine[] = "[ERROR]: Sqlite %s";
+
+}  // namespace pw
