@@ -1,1 +1,105 @@
+#include "platform/libunix.h"
 
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "platform/test_util.h"
+#include "report/progress.h"
+
+namespace pw {
+namespace {
+
+mode_t mode_of(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(::stat(path.c_str(), &info), 0);
+  return info.st_mode & 07777;
+}
+
+TEST(PutContents, CreatesAMissingFileWithMode0644) {
+  TempDir dir;
+  const auto path = dir / "squid.quick.progress";
+  const auto old_mask = ::umask(077);
+  EXPECT_EQ(put_contents(path.c_str(), "abc", 3), 0);
+  ::umask(old_mask);
+  EXPECT_EQ(read_whole_file(path), "abc");
+  EXPECT_EQ(mode_of(path), 0644u);
+}
+
+TEST(PutContents, ReplacesALongerFileWholeAndKeepsItsMode) {
+  TempDir dir;
+  const auto path = dir / "file";
+  write_whole_file(path, std::string(1000, 'x'));
+  ::chmod(path.c_str(), 0640);
+  EXPECT_EQ(put_contents(path.c_str(), "short", 5), 0);
+  EXPECT_EQ(read_whole_file(path), "short");
+  EXPECT_EQ(mode_of(path), 0640u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "a temporary file was left";
+}
+
+TEST(PutContents, AMissingDirectoryIsReportedAndNotCreated) {
+  TempDir dir;
+  const auto path = dir / "missing/file";
+  EXPECT_EQ(put_contents(path.c_str(), "abc", 3), ENOENT);
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+}
+
+TEST(PutContents, AReaderPollingMeanwhileSeesOnlyWholeRecords) {
+  TempDir dir;
+  const auto path = dir / "squid.quick.rprogress";
+  const std::string records[] = {progress_record(35, "Stopping..."), progress_record(65, "Starting..."),
+                                 progress_record(100, "Starting {success}..."),
+                                 progress_record(110, "Stopping {failed}...")};
+  ASSERT_EQ(put_contents(path.c_str(), records[0].data(), records[0].size()), 0);
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int i = 0; i < 3000; ++i) {
+      const auto& record = records[i % 4];
+      ASSERT_EQ(put_contents(path.c_str(), record.data(), record.size()), 0);
+    }
+    done = true;
+  });
+  int reads = 0, torn = 0;
+  while (!done) {
+    const auto seen = read_whole_file(path);
+    ++reads;
+    if (std::find(std::begin(records), std::end(records), seen) == std::end(records)) ++torn;
+  }
+  writer.join();
+  EXPECT_GT(reads, 0);
+  EXPECT_EQ(torn, 0);
+}
+
+TEST(ReadSetting, ReadsADecimalIntegerOrZero) {
+  TempDir dir;
+  const struct {
+    const char* content;  // nullptr: no file
+    long long value;
+  } cases[] = {
+      {nullptr, 0}, {"", 0}, {"65536\n", 65536}, {"  100000 \n", 100000}, {"-3", -3},
+      {"12ab", 0},  {"1.5", 0}, {"99999999999999999999999", 0}, {"4096 8192", 0},
+  };
+  for (const auto& c : cases) {
+    const auto path = dir / "max_filedesc";
+    std::filesystem::remove(path);
+    if (c.content) write_whole_file(path, c.content);
+    long long value = -1;
+    EXPECT_EQ(read_setting(dir.path().c_str(), "max_filedesc", &value), 0) << (c.content ? c.content : "(none)");
+    EXPECT_EQ(value, c.value) << (c.content ? c.content : "(none)");
+  }
+}
+
+TEST(ReadSetting, AnUnreadableSettingOrAPathAsKeyIsAnError) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "max_filedesc");
+  long long value = -1;
+  EXPECT_EQ(read_setting(dir.path().c_str(), "max_filedesc", &value), EISDIR);
+  EXPECT_EQ(read_setting(dir.path().c_str(), "../etc/passwd", &value), EINVAL);
+  EXPECT_EQ(read_setting(dir.path().c_str(), "", &value), EINVAL);
+}
+
+}  // namespace
+}  // namespace pw

@@ -1,1 +1,79 @@
+#include "report/journal.h"
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/fake_os.h"
+#include "platform/test_util.h"
+
+namespace pw {
+namespace {
+
+class Journal : public ::testing::Test {
+ protected:
+  void SetUp() override { create_journal(db_); }
+  TempDir dir_;
+  std::string db_ = dir_ / "system_events.db";
+  FakeOs os_{db_};
+};
+
+TEST_F(Journal, StoresOneRowStampedWithTheClock) {
+  squid_admin_mysql(os_, 2, "Success Starting proxy service with PID 4242", "");
+  const std::int64_t t = FakeOs::kEpochStart;
+  EXPECT_EQ(journal_rows(db_), (std::vector<JournalRow>{{t, "", "Success Starting proxy service with PID 4242",
+                                                         "Proxy Service", "proxywarden", 0, 2, t + 604800}}));
+  EXPECT_TRUE(os_.lines().empty());
+}
+
+TEST_F(Journal, BuildsTheStatementByteForByte) {
+  EXPECT_EQ(journal_statement(1700000000, 1, "it's", "a 'b'"),
+            "INSERT OR IGNORE INTO `squid_admin_mysql` "
+            "(`zDate`,`content`,`subject`,`function`,`filename`,`line`,`severity`,`removeafter`)  "
+            "VALUES('1700000000', 'a ''b''', 'it''s', 'Proxy Service', 'proxywarden', '0', '1', '1700604800')");
+}
+
+TEST_F(Journal, KeepsQuotesAndOtherBytesAsTheyAre) {
+  const std::string subjects[] = {"it's", "''", "'); DROP TABLE squid_admin_mysql; --", "caf\xc3\xa9 \"x\" \\ %s"};
+  for (const auto& subject : subjects) squid_admin_mysql(os_, 0, subject, subject);
+  const auto rows = journal_rows(db_);
+  ASSERT_EQ(rows.size(), std::size(subjects));
+  for (size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i].subject, subjects[i]);
+    EXPECT_EQ(rows[i].content, subjects[i]);
+  }
+  EXPECT_TRUE(os_.lines().empty());
+}
+
+TEST_F(Journal, KeepsEveryRowForAWeek) {
+  squid_admin_mysql(os_, 0, "a", "");
+  os_.sleep(3);
+  squid_admin_mysql(os_, 1, "b", "");
+  const auto rows = journal_rows(db_);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1].zdate - rows[0].zdate, 3);
+  for (const auto& row : rows) EXPECT_EQ(row.removeafter - row.zdate, 604800);
+}
+
+TEST(JournalFailure, AMissingTableIsReportedAndTheCallerGoesOn) {
+  TempDir dir;
+  const auto db = dir / "system_events.db";
+  FakeOs os(db);
+  squid_admin_mysql(os, 0, "Failed to start proxy service", "");
+  ASSERT_EQ(os.lines().size(), 1u);
+  EXPECT_TRUE(os.lines()[0].starts_with("[ERROR]: SQL in QUERY_SQL on " + db + ": INSERT OR IGNORE INTO "));
+  EXPECT_TRUE(os.lines()[0].ends_with("\nSQLITE_ERROR: no such table: squid_admin_mysql\n"));
+  EXPECT_EQ(std::filesystem::file_size(db), 0u);
+}
+
+TEST(JournalFailure, AMissingDirectoryIsReportedAndNotCreated) {
+  TempDir dir;
+  FakeOs os(dir / "SQLITE/system_events.db");
+  squid_admin_mysql(os, 0, "Failed to start proxy service", "");
+  EXPECT_EQ(os.lines(), std::vector<std::string>{"[ERROR]: SQL cannot open " + dir / "SQLITE/system_events.db" +
+                                                 ": unable to open database file"});
+  EXPECT_FALSE(std::filesystem::exists(dir / "SQLITE"));
+}
+
+}  // namespace
+}  // namespace pw

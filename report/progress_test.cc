@@ -1,1 +1,54 @@
+#include "report/progress.h"
 
+#include <gtest/gtest.h>
+
+#include "platform/fake_os.h"
+#include "report/fixed.h"
+
+namespace pw {
+namespace {
+
+TEST(ProgressRecord, EncodesAsPhpSerializedArray) {
+  const struct {
+    long long prc;
+    std::string text;
+    std::string record;
+  } cases[] = {
+      {110, "Starting {failed}...", R"(a:2:{s:5:"POURC";i:110;s:4:"TEXT";s:20:"Starting {failed}...";})"},
+      {100, "Starting {success}...", R"(a:2:{s:5:"POURC";i:100;s:4:"TEXT";s:21:"Starting {success}...";})"},
+      {110, "Stopping {failed}...", R"(a:2:{s:5:"POURC";i:110;s:4:"TEXT";s:20:"Stopping {failed}...";})"},
+      {100, "Stopping {success}...", R"(a:2:{s:5:"POURC";i:100;s:4:"TEXT";s:21:"Stopping {success}...";})"},
+      {35, "Stopping...", R"(a:2:{s:5:"POURC";i:35;s:4:"TEXT";s:11:"Stopping...";})"},
+      {65, "Starting...", R"(a:2:{s:5:"POURC";i:65;s:4:"TEXT";s:11:"Starting...";})"},
+      {0, "", R"(a:2:{s:5:"POURC";i:0;s:4:"TEXT";s:0:"";})"},
+      {-1, "x", R"(a:2:{s:5:"POURC";i:-1;s:4:"TEXT";s:1:"x";})"},
+      {5, R"(say "hi"; {ok})", R"(a:2:{s:5:"POURC";i:5;s:4:"TEXT";s:14:"say "hi"; {ok}";})"},
+      {5, "\xc3\xa9t\xc3\xa9", "a:2:{s:5:\"POURC\";i:5;s:4:\"TEXT\";s:5:\"\xc3\xa9t\xc3\xa9\";}"},
+      {5, std::string("a\0b", 3), std::string("a:2:{s:5:\"POURC\";i:5;s:4:\"TEXT\";s:3:\"a\0b\";}", 43)},
+  };
+  for (const auto& c : cases) EXPECT_EQ(progress_record(c.prc, c.text), c.record) << c.text;
+  // The sizes the console sees.
+  EXPECT_EQ(progress_record(100, "Starting {success}...").size(), 64u);
+  EXPECT_EQ(progress_record(110, "Stopping {failed}...").size(), 63u);
+  EXPECT_EQ(progress_record(35, "Stopping...").size(), 53u);
+}
+
+TEST(Progress, EachWriterReplacesOnlyItsOwnFile) {
+  FakeOs os;
+  progress(os, 100, "Starting {success}...");
+  EXPECT_EQ(os.writes(kStartStopProgress), std::vector<std::string>{progress_record(100, "Starting {success}...")});
+  EXPECT_TRUE(os.writes(kRestartProgress).empty());
+
+  progress_restart(os, 35, "Stopping...");
+  EXPECT_EQ(os.writes(kRestartProgress), std::vector<std::string>{progress_record(35, "Stopping...")});
+  EXPECT_EQ(os.writes(kStartStopProgress).size(), 1u);
+}
+
+TEST(Progress, AFailedWriteEndsTheCall) {
+  FakeOs os;
+  os.fail_writes(ENOENT);
+  EXPECT_THROW(progress(os, 100, "Starting {success}..."), std::system_error);
+}
+
+}  // namespace
+}  // namespace pw
