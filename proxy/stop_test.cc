@@ -1,1 +1,157 @@
+#include "proxy/stop.h"
 
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "platform/fake_os.h"
+#include "platform/test_util.h"
+#include "platform/text.h"
+#include "proxy/fixed.h"
+
+namespace pw {
+namespace {
+
+const FakeProcess kProxy{.exe = kSquidBinary, .user = kProxyUser};
+
+std::vector<std::string> waits(Pid pid, int passes) {
+  std::vector<std::string> trace;
+  for (int pass = 0; pass < passes; ++pass) {
+    trace.push_back(fill(kWaitingLine, {std::to_string(pid), std::to_string(pass)}));
+    trace.push_back(sleep_entry(1));
+  }
+  return trace;
+}
+
+std::vector<std::string> concat(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+class SquidStop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    create_journal(db_);
+    os_.set_file(kPidFile, "812\n");
+    os_.add_process(812, kProxy);
+  }
+  std::vector<std::pair<std::int64_t, std::string>> events() {
+    std::vector<std::pair<std::int64_t, std::string>> found;
+    for (const auto& row : journal_rows(db_)) found.emplace_back(row.severity, row.subject);
+    return found;
+  }
+  TempDir dir_;
+  std::string db_ = dir_ / "system_events.db";
+  FakeOs os_{db_};
+  const std::vector<std::string> opening_{"[Stopping]......: Terminate process 812", shell_entry(kKillCommand)};
+};
+
+TEST_F(SquidStop, WithoutAMainProcessOnlySweeps) {
+  FakeOs os(db_);
+  os.add_process(5, {.exe = "/usr/lib/squid/pinger", .user = kProxyUser});
+  EXPECT_FALSE(squid_stop(os));
+  EXPECT_EQ(os.trace(), (std::vector<std::string>{"[Stopping]......: Terminate process 5 [/usr/lib/squid/pinger]",
+                                                  signal_entry(5, SIGTERM), signal_entry(5, SIGKILL),
+                                                  "[Stopping]......: No other processes."}));
+  EXPECT_TRUE(events().empty());
+}
+
+TEST_F(SquidStop, GoneAtTheFirstPassPrintsNoWaitLine) {
+  os_.on_shell(kKillCommand, [&] { os_.end_process(812); });
+  EXPECT_TRUE(squid_stop(os_));
+  EXPECT_EQ(os_.trace(), concat({opening_,
+                                 {"[Stopping]......: Terminate process 812 success (smoothly)",
+                                  "[Stopping]......: No other processes."}}));
+  EXPECT_TRUE(events().empty());
+}
+
+TEST_F(SquidStop, GoneAtTheFourthPassAfterThreeWaits) {
+  os_.after_seconds(3, [&] { os_.end_process(812); });
+  EXPECT_TRUE(squid_stop(os_));
+  EXPECT_EQ(os_.trace(), concat({opening_, waits(812, 3),
+                                 {"[Stopping]......: Terminate process 812 success (smoothly)",
+                                  "[Stopping]......: No other processes."}}));
+  EXPECT_TRUE(events().empty());
+}
+
+TEST_F(SquidStop, EachWaitLineShowsThePidOfItsOwnPass) {
+  // The main process hands over to a new one; the smooth line keeps the first.
+  os_.after_seconds(1, [&] {
+    os_.end_process(812);
+    os_.add_process(813, kProxy);
+  });
+  os_.after_seconds(2, [&] { os_.end_process(813); });
+  EXPECT_TRUE(squid_stop(os_));
+  EXPECT_EQ(os_.trace(), concat({opening_, waits(812, 1),
+                                 {fill(kWaitingLine, {"813", "1"}), sleep_entry(1),
+                                  "[Stopping]......: Terminate process 812 success (smoothly)",
+                                  "[Stopping]......: No other processes."}}));
+}
+
+TEST_F(SquidStop, GoneAtTheSeventhCheck) {
+  os_.after_seconds(6, [&] { os_.end_process(812); });
+  EXPECT_TRUE(squid_stop(os_));
+  EXPECT_EQ(os_.trace(), concat({opening_, waits(812, 6),
+                                 {"[Stopping]......: Terminate process success",
+                                  "[Stopping]......: No other processes."}}));
+  EXPECT_TRUE(events().empty());
+}
+
+TEST_F(SquidStop, ForcedStopSucceedsAfterSixWaits) {
+  os_.add_process(900, {.exe = "/usr/lib/squid/pinger", .user = kProxyUser});
+  EXPECT_TRUE(squid_stop(os_));
+  EXPECT_EQ(os_.seconds_slept(), 7);
+  EXPECT_EQ(os_.shell_commands(), std::vector<std::string>{kKillCommand});
+  EXPECT_EQ(os_.trace(), concat({opening_, waits(812, 6),
+                                 {"[Stopping]......: Killing process 812", signal_entry(812, SIGTERM),
+                                  signal_entry(812, SIGKILL), sleep_entry(1),
+                                  "[Stopping]......: Terminate process success",
+                                  "[Stopping]......: Terminate process 900 [/usr/lib/squid/pinger]",
+                                  signal_entry(900, SIGTERM), signal_entry(900, SIGKILL),
+                                  "[Stopping]......: No other processes.", kJournalEntry}}));
+  EXPECT_EQ(events(), (std::vector<std::pair<std::int64_t, std::string>>{{1, "Success Stopping proxy service"}}));
+}
+
+TEST_F(SquidStop, ForcedStopFailsWhenTheProxyComesBack) {
+  os_.on_signal(812, SIGKILL, [&] { os_.add_process(812, kProxy); });
+  EXPECT_FALSE(squid_stop(os_));
+  EXPECT_EQ(os_.trace(), concat({opening_, waits(812, 6),
+                                 {"[Stopping]......: Killing process 812", signal_entry(812, SIGTERM),
+                                  signal_entry(812, SIGKILL), sleep_entry(1), kJournalEntry,
+                                  "[Stopping]......: [Failed]"}}));
+  EXPECT_EQ(events(), (std::vector<std::pair<std::int64_t, std::string>>{{0, "Failed Stopping proxy service"}}));
+}
+
+TEST_F(SquidStop, AProxyEndingJustBeforeItsSignalsIsStoppedAnyway) {
+  const struct {
+    const char* label;
+    std::function<void(FakeOs&)> arrange;
+    std::vector<std::string> signals;
+  } cases[] = {
+      {"before opening", [](FakeOs& os) { os.on_query(812, "open", [&os] { os.end_process(812); }); }, {}},
+      {"after SIGTERM", [](FakeOs& os) { os.on_signal(812, SIGTERM, [&os] { os.end_process(812); }); },
+       {signal_entry(812, SIGTERM)}},
+  };
+  for (const auto& c : cases) {
+    FakeOs os(db_);
+    os.add_process(812, kProxy);
+    c.arrange(os);
+    EXPECT_TRUE(squid_stop(os)) << c.label;
+    const std::vector<std::string> tail(os.trace().end() - 5 - c.signals.size(), os.trace().end());
+    EXPECT_EQ(tail, concat({{"[Stopping]......: Killing process 812"}, c.signals,
+                            {sleep_entry(1), "[Stopping]......: Terminate process success",
+                             "[Stopping]......: No other processes.", kJournalEntry}}))
+        << c.label;
+  }
+}
+
+TEST_F(SquidStop, ARefusedSignalEndsTheRun) {
+  os_.fail_signal(812, SIGTERM, EPERM);
+  EXPECT_THROW(squid_stop(os_), std::system_error);
+  EXPECT_EQ(os_.lines().back(), "[Stopping]......: Killing process 812");
+  EXPECT_TRUE(events().empty());
+}
+
+}  // namespace
+}  // namespace pw

@@ -1,1 +1,145 @@
+#include "proxy/sweep.h"
 
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "platform/fake_os.h"
+#include "proxy/fixed.h"
+
+namespace pw {
+namespace {
+
+const FakeProcess kProxy{.exe = kSquidBinary, .user = kProxyUser};
+
+TEST(AllPids, SelectsProcessesOfTheProxyUserWithAPath) {
+  FakeOs os;
+  os.add_process(10, {.exe = "/usr/lib/squid/log_file_daemon", .user = kProxyUser});
+  os.add_process(11, {.exe = kSquidBinary, .user = "root"});
+  os.add_process(12, {.exe = "", .user = kProxyUser});
+  os.add_process(13, {.exe = "/bin/sh", .user = "SQUID"});
+  os.add_process(14, {.exe = "/bin/sh", .user = "squid3"});
+  os.add_process(9, kProxy);
+  EXPECT_EQ(all_pids(os), (std::vector<Pid>{10, 9}));
+}
+
+TEST(AllPids, PassesOverProcessesThatCannotBeExamined) {
+  FakeOs os;
+  os.add_process(1, kProxy);
+  os.add_process(2, kProxy);
+  os.add_process(3, kProxy);
+  os.fail_queries(1, EACCES);
+  os.on_query(2, "user", [&] { os.end_process(2); });
+  EXPECT_EQ(all_pids(os), std::vector<Pid>{3});
+  os.fail_queries(3, EIO);
+  EXPECT_THROW(all_pids(os), std::system_error);
+}
+
+TEST(GostsStop, WithNothingLeftListsOnce) {
+  FakeOs os;
+  os.add_process(5, {.exe = kSquidBinary, .user = "root"});
+  EXPECT_TRUE(gosts_stop(os));
+  EXPECT_EQ(os.trace(), std::vector<std::string>{"[Stopping]......: No other processes."});
+}
+
+TEST(GostsStop, SignalsEveryProxyUserProcess) {
+  FakeOs os;
+  os.add_process(20, kProxy);
+  os.add_process(21, {.exe = "/usr/lib/squid/pinger", .user = kProxyUser});
+  EXPECT_TRUE(gosts_stop(os));
+  EXPECT_EQ(os.trace(), (std::vector<std::string>{
+                            "[Stopping]......: Terminate process 20 [/usr/sbin/squid]",
+                            signal_entry(20, SIGTERM),
+                            signal_entry(20, SIGKILL),
+                            "[Stopping]......: Terminate process 21 [/usr/lib/squid/pinger]",
+                            signal_entry(21, SIGTERM),
+                            signal_entry(21, SIGKILL),
+                            "[Stopping]......: No other processes.",
+                        }));
+}
+
+TEST(GostsStop, AFailureWithOneProcessIsReportedAndTheSweepGoesOn) {
+  FakeOs os;
+  os.add_process(30, kProxy);  // ends before it is opened
+  os.add_process(31, kProxy);  // ends after SIGTERM
+  os.add_process(32, kProxy);  // refuses signals
+  os.add_process(33, kProxy);
+  os.on_query(30, "open", [&] { os.end_process(30); });
+  os.on_signal(31, SIGTERM, [&] { os.end_process(31); });
+  os.fail_signal(32, SIGTERM, EPERM);
+  os.on_signal(32, SIGKILL, [] {});
+  EXPECT_FALSE(gosts_stop(os));  // 32 is still there
+  EXPECT_EQ(os.trace(), (std::vector<std::string>{
+                            "[Stopping]......: Terminated process 30 []",
+                            "[Stopping]......: Terminate process 31 [/usr/sbin/squid]",
+                            signal_entry(31, SIGTERM),
+                            "[Stopping]......: Terminated process 31 [/usr/sbin/squid]",
+                            "[Stopping]......: Terminate process 32 [/usr/sbin/squid]",
+                            "[Stopping]......: Terminated process 32 [/usr/sbin/squid]",
+                            "[Stopping]......: Terminate process 33 [/usr/sbin/squid]",
+                            signal_entry(33, SIGTERM),
+                            signal_entry(33, SIGKILL),
+                        }));
+}
+
+TEST(GostsStop, AProcessRespawnedAtOnceLeavesTheSweepFalse) {
+  FakeOs os;
+  os.add_process(40, kProxy);
+  os.on_signal(40, SIGKILL, [&] { os.add_process(41, kProxy); });
+  EXPECT_FALSE(gosts_stop(os));
+  EXPECT_EQ(os.lines().back(), "[Stopping]......: Terminate process 40 [/usr/sbin/squid]");
+}
+
+TEST(ListForm, QuotesEachArgument) {
+  const struct {
+    std::vector<std::string> arguments;
+    const char* form;
+  } cases[] = {
+      {{}, "[]"},
+      {{"/usr/sbin/squid", "-f", "/etc/squid3/squid.conf"}, "['/usr/sbin/squid', '-f', '/etc/squid3/squid.conf']"},
+      {{""}, "['']"},
+      {{"it's"}, R"(["it's"])"},
+      {{"say \"hi\""}, R"(['say "hi"'])"},
+      {{"it's \"x\""}, R"(['it\'s "x"'])"},
+      {{"a\\b"}, R"(['a\\b'])"},
+      {{"it's a\\b"}, R"(["it's a\\b"])"},
+      {{"t\tn\nr\r"}, R"(['t\tn\nr\r'])"},
+      {{std::string("\0\x01\x1f\x7f", 4)}, R"(['\x00\x01\x1f\x7f'])"},
+      {{"caf\xc3\xa9"}, R"(['caf\xc3\xa9'])"},
+      {{"(squid-1)", "--kid", "squid-1"}, "['(squid-1)', '--kid', 'squid-1']"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(list_form(c.arguments), c.form) << c.form;
+}
+
+TEST(PsAux, PrintsOneLinePerProxyUserProcess) {
+  FakeOs os;
+  os.add_process(2345, {.exe = kSquidBinary, .user = kProxyUser, .parent = 2340,
+                        .command_line = {"/usr/sbin/squid", "-f", "/etc/squid3/squid.conf"}});
+  os.add_process(2346, {.exe = kSquidBinary, .user = "root", .parent = 1});
+  os.add_process(2347, {.exe = "/usr/lib/squid/pinger", .user = kProxyUser, .parent = 2345});
+  os.add_process(2348, {.exe = "", .user = kProxyUser});
+  ps_aux(os);
+  EXPECT_EQ(os.trace(), (std::vector<std::string>{
+                            "[2345] '/usr/sbin/squid'[['/usr/sbin/squid', '-f', '/etc/squid3/squid.conf']] (2340)",
+                            "[2347] '/usr/lib/squid/pinger'[[]] (2345)",
+                        }));
+}
+
+TEST(PsAux, PassesOverAProcessEndingWhileRead) {
+  FakeOs os;
+  os.add_process(1, kProxy);
+  os.add_process(2, kProxy);
+  os.on_query(1, "cmdline", [&] { os.end_process(1); });
+  ps_aux(os);
+  EXPECT_EQ(os.lines(), std::vector<std::string>{"[2] '/usr/sbin/squid'[[]] (1)"});
+}
+
+TEST(PsAux, PrintsNothingWithoutProxyUserProcesses) {
+  FakeOs os;
+  os.add_process(1, {.exe = "/sbin/init"});
+  ps_aux(os);
+  EXPECT_TRUE(os.trace().empty());
+}
+
+}  // namespace
+}  // namespace pw
