@@ -1,1 +1,185 @@
+// The real Os against processes the test starts itself.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "platform/os.h"
+#include "platform/test_util.h"
+
+namespace pw {
+namespace {
+
+// A child running ARGV, ended and reaped when the object goes.
+class Child {
+ public:
+  explicit Child(std::vector<std::string> argv, uid_t uid = 0) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      if (uid != 0 && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(126);
+      std::vector<char*> args;
+      for (auto& a : argv) args.push_back(a.data());
+      args.push_back(nullptr);
+      ::execv(args[0], args.data());
+      ::_exit(127);
+    }
+  }
+  ~Child() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  Pid pid() const { return pid_; }
+  // Waits for the child to end; its status as run_program reports it.
+  int reap() {
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Waits until the child has replaced its image with the program at PATH.
+void wait_for_exec(Os& os, Pid pid, const std::string& path) {
+  for (int i = 0; i < 500 && os.exe_path(pid) != path; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+
+class RealOs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::chmod(dir_.path().c_str(), 0755);
+    std::filesystem::create_directories(dir_ / "usr/sbin");
+    std::filesystem::copy_file("/bin/sleep", program_);
+  }
+  TempDir dir_;
+  std::string program_ = dir_ / "usr/sbin/squid";
+  std::unique_ptr<Os> os_ = real_os();
+};
+
+TEST_F(RealOs, DescribesAChildProcess) {
+  const std::string shell = dir_ / "usr/sbin/squid-shell";
+  std::filesystem::copy_file("/bin/sh", shell);
+  Child child({shell, "-c", "sleep 30; :", "it's", "tab\there", ""});
+  wait_for_exec(*os_, child.pid(), shell);
+  const auto listed = os_->list_processes();
+  EXPECT_NE(std::find(listed.begin(), listed.end(), child.pid()), listed.end());
+  EXPECT_NE(std::find(listed.begin(), listed.end(), ::getpid()), listed.end());
+  EXPECT_TRUE(os_->process_exists(child.pid()));
+  EXPECT_EQ(os_->exe_path(child.pid()), shell);
+  EXPECT_EQ(os_->parent_pid(child.pid()), ::getpid());
+  EXPECT_EQ(os_->command_line(child.pid()),
+            (std::vector<std::string>{shell, "-c", "sleep 30; :", "it's", "tab\there", ""}));
+  EXPECT_EQ(os_->user_name(::getpid()), os_->user_name(child.pid()));
+}
+
+TEST_F(RealOs, NamesAnOwnerWithoutAPasswordEntryByUid) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to start a process under another uid";
+  constexpr uid_t kUnnamed = 3999999;
+  Child child({program_, "30"}, kUnnamed);
+  wait_for_exec(*os_, child.pid(), program_);
+  EXPECT_EQ(os_->user_name(child.pid()), std::to_string(kUnnamed));
+  EXPECT_EQ(os_->user_name(1), "root");
+}
+
+TEST_F(RealOs, AZombieHasNoExecutablePath) {
+  Child child({"/bin/true"});
+  // Not reaped yet: the child stays a zombie.
+  for (int i = 0; i < 500; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (os_->exe_path(child.pid()).empty()) break;
+  }
+  EXPECT_EQ(os_->exe_path(child.pid()), "");
+  EXPECT_TRUE(os_->process_exists(child.pid()));
+}
+
+TEST_F(RealOs, AnEndedProcessCannotBeExaminedOrOpened) {
+  Child child({"/bin/true"});
+  const Pid pid = child.pid();
+  child.reap();
+  EXPECT_FALSE(os_->process_exists(pid));
+  for (const auto& query : std::vector<std::function<void()>>{
+           [&] { os_->exe_path(pid); }, [&] { os_->user_name(pid); }, [&] { os_->parent_pid(pid); },
+           [&] { os_->command_line(pid); }, [&] { os_->open_process(pid); }}) {
+    try {
+      query();
+      ADD_FAILURE() << "no error";
+    } catch (const std::system_error& e) {
+      EXPECT_TRUE(process_gone(e)) << e.what();
+    }
+  }
+}
+
+TEST_F(RealOs, SignalsReachOnlyTheOpenedProcess) {
+  Child target({program_, "30"});
+  Child bystander({program_, "30"});
+  const auto handle = os_->open_process(target.pid());
+  EXPECT_EQ(handle->pid(), target.pid());
+  handle->terminate();
+  EXPECT_EQ(target.reap(), 128 + SIGTERM);
+  EXPECT_TRUE(os_->process_exists(bystander.pid()));
+  // Once the opened process is gone, the handle reaches nothing else.
+  try {
+    handle->kill();
+    ADD_FAILURE() << "signalled an ended process";
+  } catch (const std::system_error& e) {
+    EXPECT_TRUE(process_gone(e)) << e.what();
+  }
+  EXPECT_THROW(handle->exe_path(), std::system_error);
+}
+
+TEST_F(RealOs, KillEndsAProcessThatIgnoresTerminate) {
+  Child stubborn({"/bin/sh", "-c", "trap '' TERM; exec " + program_ + " 30"});
+  wait_for_exec(*os_, stubborn.pid(), program_);
+  const auto handle = os_->open_process(stubborn.pid());
+  handle->terminate();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_TRUE(os_->process_exists(stubborn.pid()));
+  EXPECT_EQ(os_->exe_path(stubborn.pid()), program_);
+  handle->kill();
+  EXPECT_EQ(stubborn.reap(), 128 + SIGKILL);
+}
+
+TEST_F(RealOs, MeasuresCpuTimeAndMemoryThroughAHandle) {
+  Child spinner({"/bin/sh", "-c", "while :; do :; done"});
+  const auto handle = os_->open_process(spinner.pid());
+  const double before = handle->cpu_seconds();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_GT(handle->cpu_seconds(), before);
+  const double memory = handle->memory_percent();
+  EXPECT_GT(memory, 0.0);
+  EXPECT_LT(memory, 5.0);
+}
+
+TEST_F(RealOs, ReadsFilesAndTellsMissingFromUnopenable) {
+  write_whole_file(dir_ / "pid", "812\n");
+  std::filesystem::create_symlink(dir_ / "nowhere", dir_ / "dangling");
+  std::filesystem::create_directory(dir_ / "dir");
+  EXPECT_EQ(os_->read_file(dir_ / "pid"), "812\n");
+  EXPECT_EQ(os_->read_file(dir_ / "missing"), std::nullopt);
+  EXPECT_EQ(os_->read_file(dir_ / "dangling"), std::nullopt);
+  EXPECT_THROW(os_->read_file(dir_ / "dir"), std::system_error);
+}
+
+TEST_F(RealOs, RunsShellCommandsToTheirEnd) {
+  os_->shell("sleep 0.2; echo done > " + dir_ / "flag" + "; exit 3");
+  EXPECT_EQ(read_whole_file(dir_ / "flag"), "done\n");
+}
+
+TEST_F(RealOs, ReachesTheHelperLibrary) {
+  os_->file_put_contents(dir_ / "progress", "a:2:{}");
+  EXPECT_EQ(read_whole_file(dir_ / "progress"), "a:2:{}");
+  EXPECT_THROW(os_->file_put_contents(dir_ / "missing/progress", "x"), std::system_error);
+}
+
+}  // namespace
+}  // namespace pw

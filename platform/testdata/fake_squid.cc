@@ -1,0 +1,143 @@
+// A stand-in for the proxy program, for tests: it understands the three command
+// lines the controller runs (-sYC to start, -k kill, -k reconfigure) and can be
+// told to misbehave. Settings come from the environment:
+//   FAKE_SQUID_PIDFILE  the PID file (default /var/run/squid/squid.pid)
+//   FAKE_SQUID_UID      the uid the daemon runs as (default: the user squid)
+//   FAKE_SQUID_MODE     comma-separated: never (never comes up), stubborn
+//                       (ignores SIGTERM and the kill command), respawn (a root
+//                       supervisor restarts it at once), spin (uses the CPU),
+//                       strays (two helper processes that outlive it), late=N
+//                       (writes its PID file after N seconds)
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+namespace {
+
+std::string setting(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+bool mode(const std::string& word) {
+  const std::string modes = "," + setting("FAKE_SQUID_MODE", "") + ",";
+  return modes.find("," + word + ",") != std::string::npos || modes.find("," + word + "=") != std::string::npos;
+}
+
+int mode_number(const std::string& word) {
+  const std::string modes = "," + setting("FAKE_SQUID_MODE", "") + ",";
+  const auto at = modes.find("," + word + "=");
+  return at == std::string::npos ? 0 : std::atoi(modes.c_str() + at + word.size() + 2);
+}
+
+const std::string& pid_file() {
+  static const std::string path = setting("FAKE_SQUID_PIDFILE", "/var/run/squid/squid.pid");
+  return path;
+}
+
+pid_t pid_in_file() {
+  std::ifstream in(pid_file());
+  long pid = 0;
+  in >> pid;
+  return static_cast<pid_t>(pid);
+}
+
+void write_pid_file() {
+  const std::string temp = pid_file() + ".new";
+  std::ofstream(temp) << ::getpid() << "\n";
+  std::rename(temp.c_str(), pid_file().c_str());
+}
+
+void drop_privileges() {
+  uid_t uid = 0;
+  gid_t gid = 0;
+  if (const char* wanted = std::getenv("FAKE_SQUID_UID")) {
+    uid = static_cast<uid_t>(std::atoi(wanted));
+    gid = uid;
+  } else if (const passwd* user = ::getpwnam("squid")) {
+    uid = user->pw_uid;
+    gid = user->pw_gid;
+  } else {
+    return;
+  }
+  if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) std::_Exit(3);
+}
+
+void on_term(int) {
+  ::unlink(pid_file().c_str());
+  std::_Exit(0);
+}
+
+[[noreturn]] void serve() {
+  ::signal(SIGHUP, SIG_IGN);  // reconfigure
+  ::signal(SIGTERM, mode("stubborn") ? SIG_IGN : on_term);
+  if (mode("strays")) {
+    for (int i = 0; i < 2; ++i) {
+      if (::fork() == 0) {
+        // Helpers run programs of their own, as the proxy's helpers do.
+        ::execl("/bin/sleep", "sleep", "3600", static_cast<char*>(nullptr));
+        std::_Exit(4);
+      }
+    }
+  }
+  if (const int late = mode_number("late")) ::sleep(static_cast<unsigned>(late));
+  write_pid_file();
+  if (mode("spin")) {
+    for (;;) asm volatile("" ::: "memory");
+  }
+  for (;;) ::pause();
+}
+
+// The daemon: detached from the shell that started it, running as the proxy user.
+void start() {
+  if (::fork() != 0) return;  // the launch command returns at once
+  ::setsid();
+  const int null = ::open("/dev/null", O_RDWR);
+  ::dup2(null, 0);
+  ::dup2(null, 1);
+  ::dup2(null, 2);
+  if (mode("never")) std::_Exit(0);
+  if (!mode("respawn")) {
+    drop_privileges();
+    serve();
+  }
+  // A supervisor that stays root and restarts the daemon the moment it ends.
+  for (;;) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      drop_privileges();
+      serve();
+    }
+    while (::waitpid(child, nullptr, 0) < 0) {
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-k") == 0 && i + 1 < argc) {
+      const pid_t pid = pid_in_file();
+      if (pid <= 0) return 1;
+      if (std::strcmp(argv[i + 1], "kill") == 0) return mode("stubborn") ? 0 : ::kill(pid, SIGKILL) == 0 ? 0 : 1;
+      if (std::strcmp(argv[i + 1], "reconfigure") == 0) return ::kill(pid, SIGHUP) == 0 ? 0 : 1;
+      return 1;
+    }
+    if (std::strncmp(argv[i], "-s", 2) == 0) {
+      start();
+      return 0;
+    }
+  }
+  std::fprintf(stderr, "fake squid: nothing to do\n");
+  return 1;
+}
