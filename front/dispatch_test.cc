@@ -48,6 +48,21 @@ TEST(ChooseAction, FirstRowOfTheTableWins) {
   }
 }
 
+TEST(ChooseAction, EveryEarlierWordWinsOverEveryLaterOne) {
+  const char* const order[] = {"start",   "stop",           "ps",          "pid",
+                               "restart", "reload-timeout", "restart-cpu", "restart-memory"};
+  for (size_t earlier = 0; earlier < std::size(order); ++earlier) {
+    for (size_t later = earlier + 1; later < std::size(order); ++later) {
+      for (const auto& arguments : {std::vector<std::string>{order[earlier], order[later]},
+                                    std::vector<std::string>{order[later], "x", order[earlier]}}) {
+        const Action* action = choose_action(arguments);
+        ASSERT_NE(action, nullptr);
+        EXPECT_STREQ(action->word, order[earlier]) << order[earlier] << " with " << order[later];
+      }
+    }
+  }
+}
+
 TEST(Run, WithoutAnActionWordDoesNothing) {
   FakeOs os;
   os.add_process(812, {.exe = kSquidBinary, .user = kProxyUser});

@@ -16,12 +16,14 @@
 namespace pw {
 namespace {
 
-// A child running ARGV, ended and reaped when the object goes.
+// A child running ARGV in a process group of its own, which is ended, and the
+// child reaped, when the object goes.
 class Child {
  public:
   explicit Child(std::vector<std::string> argv, uid_t uid = 0) {
     pid_ = ::fork();
     if (pid_ == 0) {
+      ::setpgid(0, 0);
       if (uid != 0 && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(126);
       std::vector<char*> args;
       for (auto& a : argv) args.push_back(a.data());
@@ -32,6 +34,7 @@ class Child {
   }
   ~Child() {
     if (pid_ > 0) {
+      ::kill(-pid_, SIGKILL);
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
     }
