@@ -1,0 +1,103 @@
+# Every action word against the real Squid.
+source "$E2E_LIB"
+
+# A small web server on the sandbox's loopback, to be reached through the proxy.
+mkdir -p site && echo "hello through the proxy" > site/index.html
+php -S 127.0.0.1:8081 -t site >/dev/null 2>&1 &
+wait_until 5 curl -sf -o /dev/null http://127.0.0.1:8081/index.html
+
+pw start
+check_ran "start" 0
+pid=$(cat "$PIDFILE")
+check "start: output" "[Starting]......: Proxy ip_local_port_range: 65535
+net.ipv4.ip_local_port_range = 8000 65535
+[Starting]......: Proxy service
+[Starting]......: Proxy service waiting 0...
+[Starting]......: Proxy service success pid $pid...
+" "$OUT"
+check "start: port range" "8000	65535" "$(cat /proc/sys/net/ipv4/ip_local_port_range)"
+check "start: progress bytes" 'a:2:{s:5:"POURC";i:100;s:4:"TEXT";s:21:"Starting {success}...";}' "$(bytes_of "$PROGRESS")"
+check "start: progress decoded" "100 'Starting {success}...'" "$(decoded "$PROGRESS")"
+check "start: journal" "2|Success Starting proxy service with PID $pid||Proxy Service|proxywarden|0" "$(journal)"
+wait_until 10 curl -sf -o /dev/null -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html
+check "request through the proxy" "hello through the proxy" \
+  "$(curl -s -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html)"
+
+pw pid
+check_ran "pid" 0
+check "pid: output" "PID of main proxy service is [$pid]
+" "$OUT"
+
+pw ps
+check_ran "ps" 0
+kid=$(pgrep -u squid -f 'squid-1')
+check "ps: output" "[$pid] '/usr/sbin/squid'[['/usr/sbin/squid', '-sYC', '-f', '/etc/squid3/squid.conf']] (1)
+[$kid] '/usr/sbin/squid'[['(squid-1)', '--kid', 'squid-1', '-sYC', '-f', '/etc/squid3/squid.conf']] ($pid)
+" "$OUT"
+
+pw start
+check_ran "start again" 0
+check "start again: output" "[Starting]......: Already started pid $pid
+" "$OUT"
+check "start again: progress" "110 'Starting {failed}...'" "$(decoded "$PROGRESS")"
+
+pw reload-timeout
+check_ran "reload-timeout" 0
+check "reload-timeout: output" "" "$OUT"
+check "reload-timeout: same main process" "$pid" "$(main_pid)"
+check "reload-timeout: journal" "0|Reloading Proxy service (Timeout exceed 15s) by the Watchdog Ports monitoring||Proxy Service|proxywarden|0" \
+  "$(journal | tail -n 1)"
+check "reload-timeout: no restart record" "(missing)" "$(bytes_of "$RPROGRESS")"
+
+# The restart file, polled while a restart runs, passes 35, 65 and 100.
+( last=; while :; do
+    now=$(decoded "$RPROGRESS" 2>/dev/null)
+    [[ "$now" != "$last" && -e "$RPROGRESS" ]] && echo "$now" && last=$now
+    sleep 0.02
+  done ) > seen &
+poller=$!
+pw restart
+sleep 0.1
+kill "$poller"
+check_ran "restart" 0
+new_pid=$(main_pid)
+check_match "restart: a new main process" "^[0-9]+$" "$new_pid"
+[[ "$new_pid" != "$pid" ]] || check "restart: the PID changed" "not $pid" "$new_pid"
+check "restart: records seen" "35 'Stopping...'
+65 'Starting...'
+100 'Starting {success}...'" "$(cat seen)"
+check "restart: first and last lines" "[Stopping]......: Terminate process $pid
+[Starting]......: Proxy service success pid $new_pid..." "$(first_line "$OUT"; last_line "$OUT")"
+check "restart: stop and start events" "1|Success Stopping proxy service||Proxy Service|proxywarden|0
+2|Success Starting proxy service with PID $new_pid||Proxy Service|proxywarden|0" "$(journal | tail -n 2)"
+wait_until 10 curl -sf -o /dev/null -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html
+check "request after the restart" "hello through the proxy" \
+  "$(curl -s -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html)"
+
+for watchdog in memory cpu; do
+  before=$(main_pid)
+  pw "restart-$watchdog"
+  check_ran "restart-$watchdog" 0
+  rows=$(journal | tail -n 3)
+  label=$([[ $watchdog == cpu ]] && echo "CPU usage) by the Watchdog CPU" || echo "memory usage) by the Watchdog Memory")
+  check_match "restart-$watchdog: event" \
+    "^0\|Restarting Proxy service \(([0-9]+\.[0-9]{1,2}|0\.0)% $label monitoring\|\|Proxy Service\|proxywarden\|0$" \
+    "$(head -n 1 <<<"$rows")"
+  check "restart-$watchdog: restart recorded" "100 'Starting {success}...'" "$(decoded "$RPROGRESS")"
+  after=$(main_pid)
+  [[ "$after" != "$before" ]] || check "restart-$watchdog: the PID changed" "not $before" "$after"
+done
+
+last=$(main_pid)
+pw stop
+check_ran "stop" 0
+check "stop: opening line" "[Stopping]......: Terminate process $last" "$(first_line "$OUT")"
+check "stop: last line" "[Stopping]......: No other processes." "$(last_line "$OUT")"
+check "stop: progress" "100 'Stopping {success}...'" "$(decoded "$PROGRESS")"
+check "stop: no proxy process left" "" "$(pgrep -u squid; pgrep -x squid)"
+pw pid
+check "pid after stop" "PID of main proxy service is [None]
+" "$OUT"
+check "proxy no longer serves" "000" "$(curl -s -o /dev/null -w '%{http_code}' -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html)"
+
+finish

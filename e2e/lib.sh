@@ -1,0 +1,89 @@
+# Helpers for the end-to-end cases, which run inside e2e/sandbox.sh. A case
+# sources this file, runs proxywarden with `pw`, checks with `check`, and ends
+# with `finish`.
+
+PROGRESS=/usr/share/brantelbase/ressources/logs/web/squid.quick.progress
+RPROGRESS=/usr/share/brantelbase/ressources/logs/web/squid.quick.rprogress
+JOURNAL=/home/brantel/SQLITE/system_events.db
+PIDFILE=/var/run/squid/squid.pid
+checks=0
+failures=0
+
+# pw ARGS...: runs the installed program; sets OUT, ERR and STATUS.
+pw() {
+  local out err
+  out=$(mktemp) err=$(mktemp)
+  STATUS=0
+  /usr/sbin/proxywarden "$@" >"$out" 2>"$err" || STATUS=$?
+  OUT=$(cat "$out"; echo x) OUT=${OUT%x}
+  ERR=$(cat "$err"; echo x) ERR=${ERR%x}
+  rm -f "$out" "$err"
+}
+
+# check LABEL EXPECTED ACTUAL
+check() {
+  checks=$((checks + 1))
+  if [[ "$2" == "$3" ]]; then
+    return 0
+  fi
+  failures=$((failures + 1))
+  printf 'FAILED %s\n--- expected\n%s\n--- actual\n%s\n---\n' "$1" "$2" "$3"
+}
+
+# check_match LABEL EXTENDED-REGEX ACTUAL
+check_match() {
+  checks=$((checks + 1))
+  if [[ "$3" =~ $2 ]]; then
+    return 0
+  fi
+  failures=$((failures + 1))
+  printf 'FAILED %s\n--- expected to match\n%s\n--- actual\n%s\n---\n' "$1" "$2" "$3"
+}
+
+# check_ran LABEL STATUS-EXPECTED: the last pw ran with that status and printed
+# nothing on standard error.
+check_ran() {
+  check "$1: exit status" "$2" "$STATUS"
+  check "$1: standard error" "" "$ERR"
+}
+
+# The bytes of a file, or "(missing)".
+bytes_of() { if [[ -e "$1" ]]; then cat "$1"; else echo "(missing)"; fi; }
+
+# A progress file as the console reads it: PHP's own unserialize.
+decoded() {
+  php -r '$r = @unserialize(file_get_contents($argv[1]));
+          if (!is_array($r) || count($r) != 2) { echo "(not a record)"; exit; }
+          var_export($r["POURC"]); echo " "; var_export($r["TEXT"]);' "$1"
+}
+
+# The journal's rows as "severity|subject|content|function|filename|line",
+# checking on the way that removeafter is zDate plus a week.
+journal() {
+  sqlite3 "$JOURNAL" "SELECT severity || '|' || subject || '|' || content || '|' || function || '|' || filename
+                       || '|' || line || CASE WHEN removeafter - zDate = 604800 THEN '' ELSE '|BAD removeafter' END
+                       FROM squid_admin_mysql ORDER BY ID"
+}
+
+main_pid() { pw pid; sed -n 's/^PID of main proxy service is \[\(.*\)\]$/\1/p' <<<"$OUT"; }
+
+# use_fake_squid MODE: a fake proxy program at /usr/sbin/squid (see fake_squid.cc).
+use_fake_squid() {
+  install -m 0755 "$FAKE_SQUID" /usr/sbin/squid
+  export FAKE_SQUID_MODE="$1"
+}
+
+# wait_until SECONDS COMMAND...: polls every 50 ms until COMMAND succeeds.
+wait_until() {
+  local limit=$(( $1 * 20 )); shift
+  for ((i = 0; i < limit; i++)); do "$@" && return 0; sleep 0.05; done
+  return 1
+}
+
+finish() {
+  echo "${checks} checks, ${failures} failed"
+  [[ $failures == 0 ]]
+}
+
+first_line() { printf '%s' "$1" | head -n 1; }
+last_line() { printf '%s' "$1" | tail -n 1; }
