@@ -87,3 +87,10 @@ finish() {
 
 first_line() { printf '%s' "$1" | head -n 1; }
 last_line() { printf '%s' "$1" | tail -n 1; }
+
+# The journal statement in TEXT with its two time stamps written NOW and LATER;
+# sets MASKED, trailing line breaks kept.
+mask_times() {
+  MASKED=$(printf '%sx' "$1" | sed -E "s/VALUES\('[0-9]+'/VALUES('NOW'/; s/'[0-9]+'\)$/'LATER')/")
+  MASKED=${MASKED%x}
+}

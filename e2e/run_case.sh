@@ -8,5 +8,5 @@ case_file=$(realpath "$2")
 stage=$(mktemp -d /tmp/proxywarden-stage.XXXXXX)
 trap 'rm -rf "$stage"' EXIT
 DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
-FAKE_SQUID="$build/fake_squid" E2E_LIB="$here/lib.sh" \
+FAKE_SQUID="$build/fake_squid" E2E_LIB="$here/lib.sh" E2E_BUILD="$build" \
   "$here/sandbox.sh" "$stage" "$build/sandbox_init" -- bash "$case_file"

@@ -47,7 +47,7 @@ overlay etc /etc
 overlay var /var
 overlay home /home
 mount -t tmpfs -o mode=0755 run /run
-export SANDBOX_SCRATCH="$scratch"
+export SANDBOX_SCRATCH="$scratch" TMPDIR="$scratch"
 
 # The proxy user and group.
 echo 'squid:x:800:800:Squid proxy:/run/squid:/usr/sbin/nologin' >> /etc/passwd

@@ -1,7 +1,19 @@
 #!/usr/bin/env bash
-# Installs what building and testing proxywarden needs, from Debian's packages.
+# Installs what building, running and testing proxywarden needs, from Debian's
+# packages. Squid's package would start its own service on installation; that
+# is held off, so the only Squid that runs is the one inside the sandbox.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 apt-get update
+held_off=
+if [[ ! -e /usr/sbin/policy-rc.d ]]; then
+  printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d
+  chmod 755 /usr/sbin/policy-rc.d
+  held_off=yes
+fi
+status=0
 apt-get install -y --no-install-recommends \
-  cmake make g++ pkg-config libsqlite3-dev sqlite3 libgtest-dev libgmock-dev util-linux man-db
+  cmake make g++ pkg-config dpkg-dev file libsqlite3-dev sqlite3 libgtest-dev libgmock-dev \
+  util-linux procps iproute2 squid php-cli curl man-db || status=$?
+[[ -n "$held_off" ]] && rm -f /usr/sbin/policy-rc.d
+exit "$status"

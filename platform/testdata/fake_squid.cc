@@ -4,10 +4,10 @@
 //   FAKE_SQUID_PIDFILE  the PID file (default /var/run/squid/squid.pid)
 //   FAKE_SQUID_UID      the uid the daemon runs as (default: the user squid)
 //   FAKE_SQUID_MODE     comma-separated: never (never comes up), stubborn
-//                       (ignores SIGTERM and the kill command), respawn (a root
+//                       (ignores SIGTERM and the kill command), respawn (a
 //                       supervisor restarts it at once), spin (uses the CPU),
 //                       strays (two helper processes that outlive it), late=N
-//                       (writes its PID file after N seconds)
+//                       (stays root, unseen, for N seconds before it comes up)
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -89,7 +89,6 @@ void on_term(int) {
       }
     }
   }
-  if (const int late = mode_number("late")) ::sleep(static_cast<unsigned>(late));
   write_pid_file();
   if (mode("spin")) {
     for (;;) asm volatile("" ::: "memory");
@@ -107,16 +106,18 @@ void start() {
   ::dup2(null, 2);
   if (mode("never")) std::_Exit(0);
   if (!mode("respawn")) {
+    // Until it is late enough, the daemon is still root's and shows nowhere.
+    if (const int late = mode_number("late")) ::sleep(static_cast<unsigned>(late));
     drop_privileges();
     serve();
   }
-  // A supervisor that stays root and restarts the daemon the moment it ends.
+  // A supervisor, itself a process of the proxy user running the proxy's
+  // program, that restarts the daemon the moment it ends: some proxy process
+  // is always there to be found.
+  drop_privileges();
   for (;;) {
     const pid_t child = ::fork();
-    if (child == 0) {
-      drop_privileges();
-      serve();
-    }
+    if (child == 0) serve();
     while (::waitpid(child, nullptr, 0) < 0) {
     }
   }

@@ -1,0 +1,65 @@
+# A missing helper library, a broken journal, a missing progress directory.
+source "$E2E_LIB"
+use_fake_squid ""
+
+# The journal's table is missing: the error lines, and the run goes on.
+sqlite3 "$JOURNAL" 'DROP TABLE squid_admin_mysql'
+pw reload-timeout
+check_ran "missing table" 0
+mask_times "$OUT"
+check "missing table: output" "[ERROR]: SQL in QUERY_SQL on /home/brantel/SQLITE/system_events.db: INSERT OR IGNORE INTO \`squid_admin_mysql\` (\`zDate\`,\`content\`,\`subject\`,\`function\`,\`filename\`,\`line\`,\`severity\`,\`removeafter\`)  VALUES('NOW', '', 'Reloading Proxy service (Timeout exceed 15s) by the Watchdog Ports monitoring', 'Proxy Service', 'proxywarden', '0', '0', 'LATER')
+  in preparing the statement
+SQLITE_ERROR: no such table: squid_admin_mysql
+
+" "$MASKED"
+pw start
+check_ran "missing table: start" 0
+check_match "missing table: start still succeeds" $'SQLITE_ERROR: no such table: squid_admin_mysql\n\n\\[Starting\\]\\.\\.\\.\\.\\.\\.: Proxy service success pid [0-9]+\\.\\.\\.\n$' "$OUT"
+check "missing table: start recorded" "100 'Starting {success}...'" "$(decoded "$PROGRESS")"
+sqlite3 "$JOURNAL" < /usr/share/proxywarden/system_events.sql
+
+# The journal is locked past the busy timeout: an error after five seconds.
+( echo 'BEGIN EXCLUSIVE;'; sleep 9; echo 'COMMIT;' ) | sqlite3 "$JOURNAL" &
+holder=$!
+sleep 0.5
+start=$SECONDS
+pw reload-timeout
+check_ran "locked journal" 0
+check_match "locked journal: waited the busy timeout" "^[56]$" "$((SECONDS - start))"
+check_match "locked journal: output" $'^\\[ERROR\\]: SQL .*\nSQLITE_BUSY: database is locked\n\n$' "$OUT"
+wait "$holder"
+check "locked journal: no row" "" "$(journal)"
+
+# The journal's directory is missing: it is not created.
+mv /home/brantel/SQLITE /home/brantel/SQLITE.away
+pw reload-timeout
+check_ran "missing journal directory" 0
+check "missing journal directory: output" "[ERROR]: SQL cannot open /home/brantel/SQLITE/system_events.db: unable to open database file
+" "$OUT"
+check "missing journal directory: not created" "no" "$([[ -e /home/brantel/SQLITE ]] && echo yes || echo no)"
+mv /home/brantel/SQLITE.away /home/brantel/SQLITE
+
+# The console's progress directory is missing: the run ends with status 1.
+mv /usr/share/brantelbase/ressources/logs/web /usr/share/brantelbase/ressources/logs/web.away
+pw stop
+check "missing progress directory: status" "1" "$STATUS"
+check_match "missing progress directory: the stop ran" $'\\[Stopping\\]\\.\\.\\.\\.\\.\\.: No other processes\\.\n$' "$OUT"
+check "missing progress directory: diagnostic" "proxywarden: file_put_contents $PROGRESS: No such file or directory
+" "$ERR"
+check "missing progress directory: not created" "no" "$([[ -e /usr/share/brantelbase/ressources/logs/web ]] && echo yes || echo no)"
+mv /usr/share/brantelbase/ressources/logs/web.away /usr/share/brantelbase/ressources/logs/web
+
+# The helper library is missing: nothing runs, nothing is written.
+rm /usr/share/brantelbase/ressources/libunix.so
+rows=$(journal)
+rm -f "$PROGRESS" "$RPROGRESS"
+for word in pid start stop restart reload-timeout nothing; do
+  pw "$word"
+  check "missing library: $word: status" "1" "$STATUS"
+  check "missing library: $word: output" "" "$OUT"
+  check "missing library: $word: diagnostic" "proxywarden: cannot load the helper library libunix.so: /usr/share/brantelbase/ressources/libunix.so: cannot open shared object file: No such file or directory
+" "$ERR"
+done
+check "missing library: nothing written" "(missing) (missing) $rows" "$(bytes_of "$PROGRESS") $(bytes_of "$RPROGRESS") $(journal)"
+
+finish

@@ -1,0 +1,22 @@
+# A proxy that a supervisor restarts at once: the forced stop fails.
+source "$E2E_LIB"
+use_fake_squid respawn
+
+pw start
+check_ran "start" 0
+pid=$(main_pid)
+
+pw stop
+check_ran "stop" 0
+check "stop: opening line" "[Stopping]......: Terminate process $pid" "$(first_line "$OUT")"
+check_match "stop: ends in the forced stop's failure" \
+  $'\n\\[Stopping\\]\\.\\.\\.\\.\\.\\.: Waiting pid [0-9]+ 5/5\n\\[Stopping\\]\\.\\.\\.\\.\\.\\.: Killing process [0-9]+\n\\[Stopping\\]\\.\\.\\.\\.\\.\\.: \\[Failed\\]\n$' "$OUT"
+check "stop: progress" "110 'Stopping {failed}...'" "$(decoded "$PROGRESS")"
+check "stop: journal" "0|Failed Stopping proxy service||Proxy Service|proxywarden|0" "$(journal | tail -n 1)"
+check_match "still running" "^[0-9]+$" "$(main_pid)"
+
+pw restart
+check_ran "restart" 0
+check "restart: progress" "110 'Stopping {failed}...'" "$(decoded "$RPROGRESS")"
+
+finish

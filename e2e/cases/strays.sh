@@ -1,0 +1,32 @@
+# A stop sweeps every process of the user squid that is left, and nothing else.
+source "$E2E_LIB"
+
+pw start
+pid=$(main_pid)
+setpriv --reuid=squid --regid=squid --clear-groups sleep 600 &
+stray=$!
+sleep 600 &
+bystander=$!
+wait_until 5 test "$(stat -c %U /proc/$stray)" = squid
+
+pw ps
+check_ran "ps" 0
+check_match "ps: lists the stray" "\[$stray\] '/usr/bin/sleep'\[\['sleep', '600'\]\] \($$\)" "$OUT"
+check "ps: not the bystander" "" "$(grep "^\[$bystander\]" <<<"$OUT")"
+
+pw stop
+check_ran "stop" 0
+check_match "stop: the stray is signalled" $'\n\\[Stopping\\]\\.\\.\\.\\.\\.\\.: Terminate process '"$stray"$' \\[/usr/bin/sleep\\]\n' "$OUT"
+wait "$stray"
+check "the stray ended by SIGTERM or SIGKILL" "yes" "$( [[ $? == 143 || $? == 137 ]] && echo yes || echo "no" )"
+check "the bystander runs on" "yes" "$(kill -0 "$bystander" && echo yes)"
+check "no process of squid left" "" "$(pgrep -u squid)"
+check "stop: progress" "100 'Stopping {success}...'" "$(decoded "$PROGRESS")"
+
+# With nothing left, a second stop only reports that.
+pw stop
+check "second stop: output" "[Stopping]......: No other processes.
+" "$OUT"
+kill "$bystander"
+
+finish

@@ -1,0 +1,30 @@
+# A proxy that ignores SIGTERM and the kill command: only the forced stop ends it.
+source "$E2E_LIB"
+use_fake_squid stubborn
+
+pw start
+check_ran "start" 0
+pid=$(main_pid)
+check "start: last line" "[Starting]......: Proxy service success pid $pid..." "$(last_line "$OUT")"
+
+start=$SECONDS
+pw stop
+check_ran "stop" 0
+check "stop: output" "[Stopping]......: Terminate process $pid
+[Stopping]......: Waiting pid $pid 0/5
+[Stopping]......: Waiting pid $pid 1/5
+[Stopping]......: Waiting pid $pid 2/5
+[Stopping]......: Waiting pid $pid 3/5
+[Stopping]......: Waiting pid $pid 4/5
+[Stopping]......: Waiting pid $pid 5/5
+[Stopping]......: Killing process $pid
+[Stopping]......: Terminate process success
+[Stopping]......: No other processes.
+" "$OUT"
+check_match "stop: about seven seconds" "^[78]$" "$((SECONDS - start))"
+check "stop: progress" "100 'Stopping {success}...'" "$(decoded "$PROGRESS")"
+check "stop: journal" "2|Success Starting proxy service with PID $pid||Proxy Service|proxywarden|0
+1|Success Stopping proxy service||Proxy Service|proxywarden|0" "$(journal)"
+check "stop: gone" "" "$(pgrep -u squid)"
+
+finish
