@@ -49,16 +49,23 @@ check "reload-timeout: journal" "0|Reloading Proxy service (Timeout exceed 15s) 
   "$(journal | tail -n 1)"
 check "reload-timeout: no restart record" "(missing)" "$(bytes_of "$RPROGRESS")"
 
-# The restart file, polled while a restart runs, passes 35, 65 and 100.
-( last=; while :; do
-    now=$(decoded "$RPROGRESS" 2>/dev/null)
-    [[ "$now" != "$last" && -e "$RPROGRESS" ]] && echo "$now" && last=$now
-    sleep 0.02
-  done ) > seen &
+# The restart file, polled by one PHP process while a restart runs, passes
+# 35, 65 and 100; it writes each record it sees change to.
+php -r '
+  $last = null;
+  while (!file_exists($argv[2])) {
+    $data = @file_get_contents($argv[1]);
+    if ($data !== false && $data !== $last) {
+      $record = unserialize($data);
+      echo var_export($record["POURC"], true), " ", var_export($record["TEXT"], true), "\n";
+      $last = $data;
+    }
+    usleep(500);
+  }' "$RPROGRESS" "$SANDBOX_SCRATCH/restart-done" > seen &
 poller=$!
 pw restart
-sleep 0.1
-kill "$poller"
+touch "$SANDBOX_SCRATCH/restart-done"
+wait "$poller"
 check_ran "restart" 0
 new_pid=$(main_pid)
 check_match "restart: a new main process" "^[0-9]+$" "$new_pid"
