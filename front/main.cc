@@ -1,7 +1,9 @@
 // proxywarden: starts, stops, restarts and lists the Squid proxy of the
 // appliance, one action word per run.
+#include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <system_error>
 
 #include "front/dispatch.h"
 #include "front/fixed.h"

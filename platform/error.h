@@ -1,14 +1,16 @@
-// Error is the failure type of the helper layer: a failure it reports, and a
-// failure of the SQLite library to open a database, are of this type.
+// Error is the failure type of the helper layer: a failure that the helper
+// library reports, and a failure of the SQLite library to open a database, are
+// of this type. It carries the system's error number behind the failure.
 #pragma once
 
-#include <stdexcept>
+#include <string>
+#include <system_error>
 
 namespace pw {
 
-class Error : public std::runtime_error {
+class Error : public std::system_error {
  public:
-  using std::runtime_error::runtime_error;
+  Error(int err, const std::string& what) : std::system_error(err, std::generic_category(), what) {}
 };
 
 }  // namespace pw

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <csignal>
 
+#include "platform/error.h"
+
 namespace pw {
 
 std::string shell_entry(const std::string& command) { return "$ " + command; }
@@ -157,7 +159,7 @@ std::optional<std::string> FakeOs::read_file(const std::string& path) {
 }
 
 void FakeOs::file_put_contents(const std::string& path, const std::string& data) {
-  if (failing_writes_ != 0) fail(failing_writes_, "file_put_contents " + path);
+  if (failing_writes_ != 0) throw Error(failing_writes_, "file_put_contents " + path);
   trace_.push_back(write_entry(path, data));
   writes_.emplace_back(path, data);
   files_[path] = data;

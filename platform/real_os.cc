@@ -16,6 +16,7 @@
 #include <map>
 #include <string_view>
 
+#include "platform/error.h"
 #include "platform/fixed.h"
 #include "platform/libunix.h"
 #include "platform/os.h"
@@ -269,13 +270,13 @@ class RealOs final : public Os {
 
   void file_put_contents(const std::string& path, const std::string& data) override {
     if (const int err = put_contents_(path.c_str(), data.data(), data.size()); err != 0) {
-      throw_errno(err, "file_put_contents " + path);
+      throw Error(err, "file_put_contents " + path);
     }
   }
 
   long long GET_INFO_INT(const std::string& key) override {
     long long value = 0;
-    if (const int err = get_info_int_(key.c_str(), &value); err != 0) throw_errno(err, "GET_INFO_INT " + key);
+    if (const int err = get_info_int_(key.c_str(), &value); err != 0) throw Error(err, "GET_INFO_INT " + key);
     return value;
   }
 

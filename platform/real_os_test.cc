@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "platform/error.h"
 #include "platform/os.h"
 #include "platform/test_util.h"
 
@@ -181,7 +182,7 @@ TEST_F(RealOs, RunsShellCommandsToTheirEnd) {
 TEST_F(RealOs, ReachesTheHelperLibrary) {
   os_->file_put_contents(dir_ / "progress", "a:2:{}");
   EXPECT_EQ(read_whole_file(dir_ / "progress"), "a:2:{}");
-  EXPECT_THROW(os_->file_put_contents(dir_ / "missing/progress", "x"), std::system_error);
+  EXPECT_THROW(os_->file_put_contents(dir_ / "missing/progress", "x"), Error);
 }
 
 }  // namespace

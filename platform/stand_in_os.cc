@@ -1,5 +1,6 @@
 #include "platform/stand_in_os.h"
 
+#include "platform/error.h"
 #include "platform/fixed.h"
 #include "platform/libunix.h"
 
@@ -32,7 +33,7 @@ void StandInOs::shell(const std::string& command_line) {
 long long StandInOs::GET_INFO_INT(const std::string& key) {
   long long value = 0;
   if (const int err = read_setting(moved(kSettingsDir).c_str(), key.c_str(), &value); err != 0) {
-    throw std::system_error(err, std::generic_category(), "GET_INFO_INT " + key);
+    throw Error(err, "GET_INFO_INT " + key);
   }
   return value;
 }

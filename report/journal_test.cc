@@ -71,7 +71,7 @@ TEST(JournalFailure, AMissingDirectoryIsReportedAndNotCreated) {
   FakeOs os(dir / "SQLITE/system_events.db");
   squid_admin_mysql(os, 0, "Failed to start proxy service", "");
   EXPECT_EQ(os.lines(), std::vector<std::string>{"[ERROR]: SQL cannot open " + dir / "SQLITE/system_events.db" +
-                                                 ": unable to open database file"});
+                                                 ": unable to open database file: No such file or directory"});
   EXPECT_FALSE(std::filesystem::exists(dir / "SQLITE"));
 }
 

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <memory>
 
 #include "platform/error.h"
@@ -30,7 +31,8 @@ Connection open(const std::string& db) {
   const int code = sqlite3_open_v2(db.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   Connection connection(raw);
   if (code != SQLITE_OK) {
-    throw Error("cannot open " + db + ": " + (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(code)));
+    const int err = raw != nullptr && sqlite3_system_errno(raw) != 0 ? sqlite3_system_errno(raw) : EIO;
+    throw Error(err, "cannot open " + db + ": " + (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(code)));
   }
   sqlite3_busy_timeout(connection.get(), kBusyTimeoutMs);
   return connection;

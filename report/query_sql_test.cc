@@ -103,7 +103,7 @@ TEST_F(QuerySql, AMissingTableIsReportedWithItsPlaces) {
 TEST_F(QuerySql, ADatabaseThatCannotBeOpenedIsReportedByItsMessage) {
   const auto path = dir_ / "no/such/dir/test.db";
   EXPECT_EQ(QUERY_SQL(os_, "SELECT 1", path), std::nullopt);
-  EXPECT_EQ(os_.lines(), std::vector<std::string>{"[ERROR]: SQL cannot open " + path + ": unable to open database file"});
+  EXPECT_EQ(os_.lines(), std::vector<std::string>{"[ERROR]: SQL cannot open " + path + ": unable to open database file: No such file or directory"});
   EXPECT_FALSE(std::filesystem::exists(dir_ / "no"));
 }
 

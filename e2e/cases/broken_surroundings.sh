@@ -34,7 +34,7 @@ check "locked journal: no row" "" "$(journal)"
 mv /home/brantel/SQLITE /home/brantel/SQLITE.away
 pw reload-timeout
 check_ran "missing journal directory" 0
-check "missing journal directory: output" "[ERROR]: SQL cannot open /home/brantel/SQLITE/system_events.db: unable to open database file
+check "missing journal directory: output" "[ERROR]: SQL cannot open /home/brantel/SQLITE/system_events.db: unable to open database file: No such file or directory
 " "$OUT"
 check "missing journal directory: not created" "no" "$([[ -e /home/brantel/SQLITE ]] && echo yes || echo no)"
 mv /home/brantel/SQLITE.away /home/brantel/SQLITE
