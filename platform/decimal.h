@@ -14,7 +14,8 @@ inline std::optional<long long> parse_decimal(std::string_view text) {
   constexpr std::string_view kSpace = " \t\n\v\f\r";
   const auto first = text.find_first_not_of(kSpace);
   if (first == std::string_view::npos) return std::nullopt;
-  text = text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+  text.remove_suffix(text.size() - 1 - text.find_last_not_of(kSpace));
+  text.remove_prefix(first);
 
   bool negative = false;
   if (text.front() == '+' || text.front() == '-') {

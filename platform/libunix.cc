@@ -1,14 +1,17 @@
 // The appliance's shared helper library. Built as libunix.so and loaded by the
-// program at run time; it links nothing of the program's.
+// program at run time; it links nothing of the program's, and nothing of the
+// C++ library either, so that loading it costs every run little.
 #include "platform/libunix.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "platform/decimal.h"
 #include "platform/fixed.h"
@@ -38,8 +41,9 @@ bool is_plain_name(const char* key) {
 }  // namespace
 
 int put_contents(const char* path, const char* data, size_t size) {
-  std::string temp = std::string(path) + ".XXXXXX";
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  char temp[PATH_MAX];
+  if (std::snprintf(temp, sizeof temp, "%s.XXXXXX", path) >= static_cast<int>(sizeof temp)) return ENAMETOOLONG;
+  const int fd = ::mkostemp(temp, O_CLOEXEC);
   if (fd < 0) return errno;
 
   // The new file takes the old one's mode; a file that did not exist gets 0644.
@@ -47,16 +51,17 @@ int put_contents(const char* path, const char* data, size_t size) {
   const mode_t mode = ::stat(path, &old) == 0 ? (old.st_mode & 07777) : 0644;
   int err = ::fchmod(fd, mode) == 0 ? write_all(fd, data, size) : errno;
   if (::close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && ::rename(temp.c_str(), path) != 0) err = errno;
-  if (err != 0) ::unlink(temp.c_str());
+  if (err == 0 && ::rename(temp, path) != 0) err = errno;
+  if (err != 0) ::unlink(temp);
   return err;
 }
 
 int read_setting(const char* dir, const char* key, long long* value) {
   *value = 0;
   if (!is_plain_name(key)) return EINVAL;
-  const std::string path = std::string(dir) + "/" + key;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  char path[PATH_MAX];
+  if (std::snprintf(path, sizeof path, "%s/%s", dir, key) >= static_cast<int>(sizeof path)) return ENAMETOOLONG;
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? 0 : errno;
 
   // A setting is a short number; anything longer than this holds no integer.
