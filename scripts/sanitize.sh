@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds the program and its unit tests with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs the unit tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPROXYWARDEN_STATIC_RUNTIME=OFF \
+  -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
+  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" > /dev/null
+cmake --build build-asan -j"$(nproc)" > /dev/null
+cd build-asan
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --output-on-failure -j"$(nproc)" -E '^e2e\.'
