@@ -15,13 +15,18 @@ namespace {
 
 const FakeProcess kProxy{.exe = kSquidBinary, .user = kProxyUser};
 
+const std::pair<int, const char*> kKnownRecords[] = {{35, "Stopping..."},
+                                                     {65, "Starting..."},
+                                                     {100, "Starting {success}..."},
+                                                     {100, "Stopping {success}..."},
+                                                     {110, "Starting {failed}..."},
+                                                     {110, "Stopping {failed}..."}};
+
 // The records a progress file went through, as "PERCENT TEXT".
 std::vector<std::string> records(const FakeOs& os, const char* file) {
   std::vector<std::string> seen;
   for (const auto& data : os.writes(file)) {
-    for (const auto& [prc, text] : std::initializer_list<std::pair<int, const char*>>{
-             {35, "Stopping..."}, {65, "Starting..."}, {100, "Starting {success}..."}, {100, "Stopping {success}..."},
-             {110, "Starting {failed}..."}, {110, "Stopping {failed}..."}}) {
+    for (const auto& [prc, text] : kKnownRecords) {
       if (data == progress_record(prc, text)) seen.push_back(std::to_string(prc) + " " + text);
     }
   }
@@ -111,7 +116,8 @@ TEST_F(Actions, RestartStartsOnlyAfterTheStopRecord) {
   os_.add_process(812, kProxy);
   restart_sequence(os_);
   const auto& trace = os_.trace();
-  const auto starting = std::find(trace.begin(), trace.end(), write_entry(kRestartProgress, progress_record(65, "Starting...")));
+  const auto starting =
+      std::find(trace.begin(), trace.end(), write_entry(kRestartProgress, progress_record(65, "Starting...")));
   const auto launch = std::find(trace.begin(), trace.end(), shell_entry(kLaunchCommand));
   const auto kill = std::find(trace.begin(), trace.end(), shell_entry(kKillCommand));
   EXPECT_LT(kill, starting);

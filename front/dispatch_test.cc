@@ -76,8 +76,8 @@ TEST(Run, PidPrintsTheMainPidOrNone) {
   EXPECT_EQ(run(os, {"pid"}), 0);
   os.add_process(812, {.exe = kSquidBinary, .user = kProxyUser});
   EXPECT_EQ(run(os, {"pid"}), 0);
-  EXPECT_EQ(os.trace(), (std::vector<std::string>{"PID of main proxy service is [None]",
-                                                   "PID of main proxy service is [812]"}));
+  EXPECT_EQ(os.trace(),
+            (std::vector<std::string>{"PID of main proxy service is [None]", "PID of main proxy service is [812]"}));
 }
 
 TEST(Run, EachWordRunsItsOwnAction) {
@@ -86,22 +86,27 @@ TEST(Run, EachWordRunsItsOwnAction) {
     const char* word;
     std::vector<std::string> trace;
   } cases[] = {
-      {"start",
-       {fill(kPortRangeLine, {"65535"}), shell_entry(fill(kPortRangeCommand, {kSysctl, "65535"}))}},
-      {"stop", {kNoOthersLine, write_entry(kStartStopProgress, "a:2:{s:5:\"POURC\";i:110;s:4:\"TEXT\";s:20:\"Stopping {failed}...\";}")}},
+      {"start", {fill(kPortRangeLine, {"65535"}), shell_entry(fill(kPortRangeCommand, {kSysctl, "65535"}))}},
+      {"stop",
+       {kNoOthersLine,
+        write_entry(kStartStopProgress, "a:2:{s:5:\"POURC\";i:110;s:4:\"TEXT\";s:20:\"Stopping {failed}...\";}")}},
       {"ps", {}},
       {"pid", {"PID of main proxy service is [None]"}},
-      {"restart", {write_entry(kRestartProgress, "a:2:{s:5:\"POURC\";i:35;s:4:\"TEXT\";s:11:\"Stopping...\";}"), kNoOthersLine}},
+      {"restart",
+       {write_entry(kRestartProgress, "a:2:{s:5:\"POURC\";i:35;s:4:\"TEXT\";s:11:\"Stopping...\";}"), kNoOthersLine}},
       {"reload-timeout", {kJournalEntry, shell_entry(kReconfigureCommand)}},
-      {"restart-cpu", {kJournalEntry, write_entry(kRestartProgress, "a:2:{s:5:\"POURC\";i:35;s:4:\"TEXT\";s:11:\"Stopping...\";}")}},
-      {"restart-memory", {kJournalEntry, write_entry(kRestartProgress, "a:2:{s:5:\"POURC\";i:35;s:4:\"TEXT\";s:11:\"Stopping...\";}")}},
+      {"restart-cpu",
+       {kJournalEntry, write_entry(kRestartProgress, "a:2:{s:5:\"POURC\";i:35;s:4:\"TEXT\";s:11:\"Stopping...\";}")}},
+      {"restart-memory",
+       {kJournalEntry, write_entry(kRestartProgress, "a:2:{s:5:\"POURC\";i:35;s:4:\"TEXT\";s:11:\"Stopping...\";}")}},
   };
   for (const auto& c : cases) {
     TempDir dir;
     FakeOs os(dir / "events.db");
     create_journal(dir / "events.db");
     EXPECT_EQ(run(os, {c.word}), 0) << c.word;
-    std::vector<std::string> first(os.trace().begin(), os.trace().begin() + std::min(os.trace().size(), c.trace.size()));
+    std::vector<std::string> first(os.trace().begin(),
+                                   os.trace().begin() + std::min(os.trace().size(), c.trace.size()));
     EXPECT_EQ(first, c.trace) << c.word;
   }
 }

@@ -94,7 +94,8 @@ TEST_F(Flow, StartListStopAndRestart) {
   const auto listing = run_action("ps");
   ASSERT_EQ(listing.size(), 1u);
   const std::string exe = moved(kSquidBinary);
-  EXPECT_TRUE(listing[0].starts_with("[" + pid + "] '" + exe + "'[['" + exe + "', '-sYC', '-f', '/etc/squid3/squid.conf']] ("))
+  EXPECT_TRUE(
+      listing[0].starts_with("[" + pid + "] '" + exe + "'[['" + exe + "', '-sYC', '-f', '/etc/squid3/squid.conf']] ("))
       << listing[0];
 
   EXPECT_EQ(run_action("start"), std::vector<std::string>{"[Starting]......: Already started pid " + pid});
@@ -111,8 +112,9 @@ TEST_F(Flow, StartListStopAndRestart) {
   EXPECT_EQ(stopped.back(), "[Stopping]......: No other processes.");
   EXPECT_EQ(pid_line(), "PID of main proxy service is [None]");
   EXPECT_EQ(read_whole_file(moved(kStartStopProgress)), progress_record(100, "Stopping {success}..."));
-  EXPECT_EQ(severities_and_subjects(), (std::vector<std::string>{"2 Success Starting proxy service with PID " + pid,
-                                                                 "2 Success Starting proxy service with PID " + new_pid}));
+  EXPECT_EQ(severities_and_subjects(),
+            (std::vector<std::string>{"2 Success Starting proxy service with PID " + pid,
+                                      "2 Success Starting proxy service with PID " + new_pid}));
 }
 
 TEST_F(Flow, StopSweepsTheProxyUsersOtherProcesses) {
@@ -172,8 +174,9 @@ TEST_F(Flow, TheCpuWatchdogMeasuresABusyProxy) {
   const auto events = severities_and_subjects();
   ASSERT_GE(events.size(), 2u);
   std::smatch match;
-  ASSERT_TRUE(std::regex_match(events[1], match,
-                               std::regex(R"(0 Restarting Proxy service \(([0-9.]+)% CPU usage\) by the Watchdog CPU monitoring)")))
+  ASSERT_TRUE(std::regex_match(
+      events[1], match,
+      std::regex(R"(0 Restarting Proxy service \(([0-9.]+)% CPU usage\) by the Watchdog CPU monitoring)")))
       << events[1];
   EXPECT_GT(std::stod(match[1].str()), 20.0);
   EXPECT_EQ(read_whole_file(moved(kRestartProgress)), progress_record(100, "Starting {success}..."));

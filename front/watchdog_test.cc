@@ -19,10 +19,14 @@ TEST(Round2, RoundsTheExactValueTiesAwayFromZero) {
   const struct {
     double value, rounded;
   } cases[] = {
-      {0.125, 0.13},   {2.675, 2.67},    {1.005, 1.0},   {99.999, 100.0},   {12.3456, 12.35},  {0.0, 0.0},
-      {0.375, 0.38},   {0.625, 0.63},    {0.875, 0.88},  {-0.125, -0.13},   {2.665, 2.67},     {1.015, 1.01},
-      {0.004, 0.0},    {0.005, 0.01},    {0.0049999, 0.0}, {9.995, 9.99},   {99.995, 100.0},   {250.0, 250.0},
-      {33.333333, 33.33}, {1e-300, 0.0}, {123456789.125, 123456789.13},    {0.115, 0.12},     {0.135, 0.14},
+      {0.125, 0.13},      {2.675, 2.67},    {1.005, 1.0},
+      {99.999, 100.0},    {12.3456, 12.35}, {0.0, 0.0},
+      {0.375, 0.38},      {0.625, 0.63},    {0.875, 0.88},
+      {-0.125, -0.13},    {2.665, 2.67},    {1.015, 1.01},
+      {0.004, 0.0},       {0.005, 0.01},    {0.0049999, 0.0},
+      {9.995, 9.99},      {99.995, 100.0},  {250.0, 250.0},
+      {33.333333, 33.33}, {1e-300, 0.0},    {123456789.125, 123456789.13},
+      {0.115, 0.12},      {0.135, 0.14},
   };
   for (const auto& c : cases) EXPECT_EQ(round2(c.value), c.rounded) << c.value;
 }
@@ -32,9 +36,18 @@ TEST(FigureText, WritesTheFigureAsTheSubjectShowsIt) {
     std::optional<double> figure;
     const char* text;
   } cases[] = {
-      {std::nullopt, "0"}, {0.0, "0.0"},     {12.5, "12.5"},   {7.25, "7.25"},   {33.33, "33.33"},
-      {100.0, "100.0"},    {250.0, "250.0"}, {12.35, "12.35"}, {0.01, "0.01"},   {1e15, "1e+15"},
-      {123456789012.0, "123456789012.0"},    {1234567890123.0, "1.23456789012e+12"},
+      {std::nullopt, "0"},
+      {0.0, "0.0"},
+      {12.5, "12.5"},
+      {7.25, "7.25"},
+      {33.33, "33.33"},
+      {100.0, "100.0"},
+      {250.0, "250.0"},
+      {12.35, "12.35"},
+      {0.01, "0.01"},
+      {1e15, "1e+15"},
+      {123456789012.0, "123456789012.0"},
+      {1234567890123.0, "1.23456789012e+12"},
   };
   for (const auto& c : cases) EXPECT_EQ(figure_text(c.figure), c.text) << c.text;
 }
@@ -63,8 +76,8 @@ class Watchdog : public ::testing::Test {
 TEST_F(Watchdog, ReloadRecordsTheEventThenReconfigures) {
   reload_timeout_action(os_);
   EXPECT_EQ(os_.trace(), (std::vector<std::string>{kJournalEntry, shell_entry(kReconfigureCommand)}));
-  EXPECT_EQ(subjects(), std::vector<std::string>{
-                            "Reloading Proxy service (Timeout exceed 15s) by the Watchdog Ports monitoring"});
+  EXPECT_EQ(subjects(),
+            std::vector<std::string>{"Reloading Proxy service (Timeout exceed 15s) by the Watchdog Ports monitoring"});
 }
 
 TEST_F(Watchdog, MemoryRestartRecordsTheMemoryShareThenRestarts) {

@@ -28,9 +28,7 @@ class FakeHandle final : public Process {
   FakeHandle(FakeOs& os, Pid pid, int generation) : os_(os), pid_(pid), generation_(generation) {}
   Pid pid() const override { return pid_; }
   std::string exe_path() override { return entry("exe").process.exe; }
-  double cpu_seconds() override {
-    return entry("cpu").process.cpu_percent / 100.0 * os_.monotonic_seconds();
-  }
+  double cpu_seconds() override { return entry("cpu").process.cpu_percent / 100.0 * os_.monotonic_seconds(); }
   double memory_percent() override { return entry("memory").process.memory_percent; }
   void terminate() override { os_.signal(pid_, generation_, SIGTERM); }
   void kill() override { os_.signal(pid_, generation_, SIGKILL); }

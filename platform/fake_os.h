@@ -120,9 +120,9 @@ class FakeOs final : public Os {
 };
 
 // Trace entries other than output lines, which are recorded as they are.
-std::string shell_entry(const std::string& command);  // "$ COMMAND"
-std::string sleep_entry(int seconds);                 // "~ sleep N"
-std::string signal_entry(Pid pid, int signal);        // "! PID SIGTERM"
+std::string shell_entry(const std::string& command);                        // "$ COMMAND"
+std::string sleep_entry(int seconds);                                       // "~ sleep N"
+std::string signal_entry(Pid pid, int signal);                              // "! PID SIGTERM"
 std::string write_entry(const std::string& path, const std::string& data);  // "> PATH DATA"
 inline constexpr char kJournalEntry[] = "@ journal";
 

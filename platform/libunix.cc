@@ -7,8 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,8 +90,7 @@ int read_setting(const char* dir, const char* key, long long* value) {
 
 extern "C" {
 
-__attribute__((visibility("default"))) int file_put_contents(const char* path, const char* data,
-                                                             size_t size) {
+__attribute__((visibility("default"))) int file_put_contents(const char* path, const char* data, size_t size) {
   return pw::put_contents(path, data, size);
 }
 

@@ -79,8 +79,9 @@ TEST(ReadSetting, ReadsADecimalIntegerOrZero) {
     const char* content;  // nullptr: no file
     long long value;
   } cases[] = {
-      {nullptr, 0}, {"", 0}, {"65536\n", 65536}, {"  100000 \n", 100000}, {"-3", -3},
-      {"12ab", 0},  {"1.5", 0}, {"99999999999999999999999", 0}, {"4096 8192", 0},
+      {nullptr, 0},     {"", 0},     {"65536\n", 65536}, {"  100000 \n", 100000},
+      {"-3", -3},       {"12ab", 0}, {"1.5", 0},         {"99999999999999999999999", 0},
+      {"4096 8192", 0},
   };
   for (const auto& c : cases) {
     const auto path = dir / "max_filedesc";

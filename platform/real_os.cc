@@ -28,9 +28,7 @@ namespace {
   throw std::system_error(err, std::generic_category(), what);
 }
 
-std::string proc_path(Pid pid, const char* entry) {
-  return "/proc/" + std::to_string(pid) + "/" + entry;
-}
+std::string proc_path(Pid pid, const char* entry) { return "/proc/" + std::to_string(pid) + "/" + entry; }
 
 // The whole content of a file under /proc; throws naming the file.
 std::string read_proc(const std::string& path) {

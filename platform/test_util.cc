@@ -38,14 +38,17 @@ std::vector<JournalRow> journal_rows(const std::string& path) {
   sqlite3* db = nullptr;
   EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
   sqlite3_stmt* statement = nullptr;
-  EXPECT_EQ(sqlite3_prepare_v2(db,
-                               "SELECT zDate, content, subject, function, filename, line, severity, removeafter, "
-                               "typeof(zDate), typeof(severity), typeof(removeafter) FROM squid_admin_mysql ORDER BY ID",
-                               -1, &statement, nullptr),
-            SQLITE_OK)
+  EXPECT_EQ(
+      sqlite3_prepare_v2(db,
+                         "SELECT zDate, content, subject, function, filename, line, severity, removeafter, "
+                         "typeof(zDate), typeof(severity), typeof(removeafter) FROM squid_admin_mysql ORDER BY ID",
+                         -1, &statement, nullptr),
+      SQLITE_OK)
       << sqlite3_errmsg(db);
   while (statement != nullptr && sqlite3_step(statement) == SQLITE_ROW) {
-    auto text = [&](int column) { return std::string(reinterpret_cast<const char*>(sqlite3_column_text(statement, column))); };
+    auto text = [&](int column) {
+      return std::string(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)));
+    };
     // The numbers are stored as integers, as the table's column types make them.
     for (int column = 8; column < 11; ++column) EXPECT_EQ(text(column), "integer");
     rows.push_back({sqlite3_column_int64(statement, 0), text(1), text(2), text(3), text(4),

@@ -32,19 +32,18 @@ TEST_F(SquidStart, FindsTheProxyAtTheFirstProbe) {
                              kJournalEntry,
                              "[Starting]......: Proxy service success pid 901...",
                          }));
-  EXPECT_EQ(journal_rows(db_), (std::vector<JournalRow>{{FakeOs::kEpochStart, "",
-                                                         "Success Starting proxy service with PID 901",
-                                                         "Proxy Service", "proxywarden", 0, 2,
-                                                         FakeOs::kEpochStart + 604800}}));
+  EXPECT_EQ(journal_rows(db_),
+            (std::vector<JournalRow>{{FakeOs::kEpochStart, "", "Success Starting proxy service with PID 901",
+                                      "Proxy Service", "proxywarden", 0, 2, FakeOs::kEpochStart + 604800}}));
 }
 
 TEST_F(SquidStart, FindsTheProxyAtTheThirdProbe) {
   os_.after_seconds(2, [&] { os_.add_process(901, kProxy); });
   EXPECT_TRUE(squid_start(os_));
   const std::vector<std::string> tail(os_.trace().begin() + 4, os_.trace().end());
-  EXPECT_EQ(tail, (std::vector<std::string>{
-                      fill(kProbeLine, {"0"}), sleep_entry(1), fill(kProbeLine, {"1"}), sleep_entry(1),
-                      fill(kProbeLine, {"2"}), kJournalEntry, fill(kStartedLine, {"901"})}));
+  EXPECT_EQ(tail,
+            (std::vector<std::string>{fill(kProbeLine, {"0"}), sleep_entry(1), fill(kProbeLine, {"1"}), sleep_entry(1),
+                                      fill(kProbeLine, {"2"}), kJournalEntry, fill(kStartedLine, {"901"})}));
   ASSERT_EQ(journal_rows(db_).size(), 1u);
   EXPECT_EQ(journal_rows(db_)[0].zdate, FakeOs::kEpochStart + 2);
 }

@@ -69,7 +69,8 @@ TEST_F(SquidStop, GoneAtTheFirstPassPrintsNoWaitLine) {
 TEST_F(SquidStop, GoneAtTheFourthPassAfterThreeWaits) {
   os_.after_seconds(3, [&] { os_.end_process(812); });
   EXPECT_TRUE(squid_stop(os_));
-  EXPECT_EQ(os_.trace(), concat({opening_, waits(812, 3),
+  EXPECT_EQ(os_.trace(), concat({opening_,
+                                 waits(812, 3),
                                  {"[Stopping]......: Terminate process 812 success (smoothly)",
                                   "[Stopping]......: No other processes."}}));
   EXPECT_TRUE(events().empty());
@@ -83,7 +84,8 @@ TEST_F(SquidStop, EachWaitLineShowsThePidOfItsOwnPass) {
   });
   os_.after_seconds(2, [&] { os_.end_process(813); });
   EXPECT_TRUE(squid_stop(os_));
-  EXPECT_EQ(os_.trace(), concat({opening_, waits(812, 1),
+  EXPECT_EQ(os_.trace(), concat({opening_,
+                                 waits(812, 1),
                                  {fill(kWaitingLine, {"813", "1"}), sleep_entry(1),
                                   "[Stopping]......: Terminate process 812 success (smoothly)",
                                   "[Stopping]......: No other processes."}}));
@@ -92,9 +94,10 @@ TEST_F(SquidStop, EachWaitLineShowsThePidOfItsOwnPass) {
 TEST_F(SquidStop, GoneAtTheSeventhCheck) {
   os_.after_seconds(6, [&] { os_.end_process(812); });
   EXPECT_TRUE(squid_stop(os_));
-  EXPECT_EQ(os_.trace(), concat({opening_, waits(812, 6),
-                                 {"[Stopping]......: Terminate process success",
-                                  "[Stopping]......: No other processes."}}));
+  EXPECT_EQ(os_.trace(),
+            concat({opening_,
+                    waits(812, 6),
+                    {"[Stopping]......: Terminate process success", "[Stopping]......: No other processes."}}));
   EXPECT_TRUE(events().empty());
 }
 
@@ -103,23 +106,24 @@ TEST_F(SquidStop, ForcedStopSucceedsAfterSixWaits) {
   EXPECT_TRUE(squid_stop(os_));
   EXPECT_EQ(os_.seconds_slept(), 7);
   EXPECT_EQ(os_.shell_commands(), std::vector<std::string>{kKillCommand});
-  EXPECT_EQ(os_.trace(), concat({opening_, waits(812, 6),
-                                 {"[Stopping]......: Killing process 812", signal_entry(812, SIGTERM),
-                                  signal_entry(812, SIGKILL), sleep_entry(1),
-                                  "[Stopping]......: Terminate process success",
-                                  "[Stopping]......: Terminate process 900 [/usr/lib/squid/pinger]",
-                                  signal_entry(900, SIGTERM), signal_entry(900, SIGKILL),
-                                  "[Stopping]......: No other processes.", kJournalEntry}}));
+  EXPECT_EQ(os_.trace(),
+            concat({opening_,
+                    waits(812, 6),
+                    {"[Stopping]......: Killing process 812", signal_entry(812, SIGTERM), signal_entry(812, SIGKILL),
+                     sleep_entry(1), "[Stopping]......: Terminate process success",
+                     "[Stopping]......: Terminate process 900 [/usr/lib/squid/pinger]", signal_entry(900, SIGTERM),
+                     signal_entry(900, SIGKILL), "[Stopping]......: No other processes.", kJournalEntry}}));
   EXPECT_EQ(events(), (std::vector<std::pair<std::int64_t, std::string>>{{1, "Success Stopping proxy service"}}));
 }
 
 TEST_F(SquidStop, ForcedStopFailsWhenTheProxyComesBack) {
   os_.on_signal(812, SIGKILL, [&] { os_.add_process(812, kProxy); });
   EXPECT_FALSE(squid_stop(os_));
-  EXPECT_EQ(os_.trace(), concat({opening_, waits(812, 6),
-                                 {"[Stopping]......: Killing process 812", signal_entry(812, SIGTERM),
-                                  signal_entry(812, SIGKILL), sleep_entry(1), kJournalEntry,
-                                  "[Stopping]......: [Failed]"}}));
+  EXPECT_EQ(os_.trace(),
+            concat({opening_,
+                    waits(812, 6),
+                    {"[Stopping]......: Killing process 812", signal_entry(812, SIGTERM), signal_entry(812, SIGKILL),
+                     sleep_entry(1), kJournalEntry, "[Stopping]......: [Failed]"}}));
   EXPECT_EQ(events(), (std::vector<std::pair<std::int64_t, std::string>>{{0, "Failed Stopping proxy service"}}));
 }
 
@@ -130,7 +134,8 @@ TEST_F(SquidStop, AProxyEndingJustBeforeItsSignalsIsStoppedAnyway) {
     std::vector<std::string> signals;
   } cases[] = {
       {"before opening", [](FakeOs& os) { os.on_query(812, "open", [&os] { os.end_process(812); }); }, {}},
-      {"after SIGTERM", [](FakeOs& os) { os.on_signal(812, SIGTERM, [&os] { os.end_process(812); }); },
+      {"after SIGTERM",
+       [](FakeOs& os) { os.on_signal(812, SIGTERM, [&os] { os.end_process(812); }); },
        {signal_entry(812, SIGTERM)}},
   };
   for (const auto& c : cases) {
@@ -139,7 +144,8 @@ TEST_F(SquidStop, AProxyEndingJustBeforeItsSignalsIsStoppedAnyway) {
     c.arrange(os);
     EXPECT_TRUE(squid_stop(os)) << c.label;
     const std::vector<std::string> tail(os.trace().end() - 5 - c.signals.size(), os.trace().end());
-    EXPECT_EQ(tail, concat({{"[Stopping]......: Killing process 812"}, c.signals,
+    EXPECT_EQ(tail, concat({{"[Stopping]......: Killing process 812"},
+                            c.signals,
                             {sleep_entry(1), "[Stopping]......: Terminate process success",
                              "[Stopping]......: No other processes.", kJournalEntry}}))
         << c.label;

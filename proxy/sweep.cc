@@ -109,4 +109,3 @@ std::string list_form(const std::vector<std::string>& arguments) {
 }
 
 }  // namespace pw
-

@@ -113,7 +113,9 @@ TEST(ListForm, QuotesEachArgument) {
 
 TEST(PsAux, PrintsOneLinePerProxyUserProcess) {
   FakeOs os;
-  os.add_process(2345, {.exe = kSquidBinary, .user = kProxyUser, .parent = 2340,
+  os.add_process(2345, {.exe = kSquidBinary,
+                        .user = kProxyUser,
+                        .parent = 2340,
                         .command_line = {"/usr/sbin/squid", "-f", "/etc/squid3/squid.conf"}});
   os.add_process(2346, {.exe = kSquidBinary, .user = "root", .parent = 1});
   os.add_process(2347, {.exe = "/usr/lib/squid/pinger", .user = kProxyUser, .parent = 2345});

@@ -34,12 +34,11 @@ std::string failure_report(const std::string& place, const std::exception& e) {
 
 std::string sqlite_code_name(int code) {
   static const char* const kNames[] = {
-      "SQLITE_OK",       "SQLITE_ERROR",    "SQLITE_INTERNAL", "SQLITE_PERM",     "SQLITE_ABORT",
-      "SQLITE_BUSY",     "SQLITE_LOCKED",   "SQLITE_NOMEM",    "SQLITE_READONLY", "SQLITE_INTERRUPT",
-      "SQLITE_IOERR",    "SQLITE_CORRUPT",  "SQLITE_NOTFOUND", "SQLITE_FULL",     "SQLITE_CANTOPEN",
-      "SQLITE_PROTOCOL", "SQLITE_EMPTY",    "SQLITE_SCHEMA",   "SQLITE_TOOBIG",   "SQLITE_CONSTRAINT",
-      "SQLITE_MISMATCH", "SQLITE_MISUSE",   "SQLITE_NOLFS",    "SQLITE_AUTH",     "SQLITE_FORMAT",
-      "SQLITE_RANGE",    "SQLITE_NOTADB",   "SQLITE_NOTICE",   "SQLITE_WARNING",
+      "SQLITE_OK",       "SQLITE_ERROR",      "SQLITE_INTERNAL", "SQLITE_PERM",      "SQLITE_ABORT",   "SQLITE_BUSY",
+      "SQLITE_LOCKED",   "SQLITE_NOMEM",      "SQLITE_READONLY", "SQLITE_INTERRUPT", "SQLITE_IOERR",   "SQLITE_CORRUPT",
+      "SQLITE_NOTFOUND", "SQLITE_FULL",       "SQLITE_CANTOPEN", "SQLITE_PROTOCOL",  "SQLITE_EMPTY",   "SQLITE_SCHEMA",
+      "SQLITE_TOOBIG",   "SQLITE_CONSTRAINT", "SQLITE_MISMATCH", "SQLITE_MISUSE",    "SQLITE_NOLFS",   "SQLITE_AUTH",
+      "SQLITE_FORMAT",   "SQLITE_RANGE",      "SQLITE_NOTADB",   "SQLITE_NOTICE",    "SQLITE_WARNING",
   };
   const int primary = code & 0xff;
   if (primary >= 0 && primary < static_cast<int>(std::size(kNames))) return kNames[primary];

@@ -27,9 +27,9 @@ class QuerySql : public ::testing::Test {
 };
 
 TEST_F(QuerySql, ASucceedingWriteTakesEffectWhateverTheCaseOfItsKeyword) {
-  for (const char* sql : {"INSERT INTO t (name) VALUES ('a')", "insert into t (name) values ('b')",
-                          "Insert Into t (name) VALUES ('c')", "REPLACE INTO t (name) VALUES ('d')",
-                          "  \n\tINSERT\tINTO t (name) VALUES ('e')"}) {
+  for (const char* sql :
+       {"INSERT INTO t (name) VALUES ('a')", "insert into t (name) values ('b')", "Insert Into t (name) VALUES ('c')",
+        "REPLACE INTO t (name) VALUES ('d')", "  \n\tINSERT\tINTO t (name) VALUES ('e')"}) {
     EXPECT_EQ(QUERY_SQL(os_, sql, db_), Rows{}) << sql;
   }
   EXPECT_EQ(count(), 5);
@@ -77,8 +77,7 @@ TEST_F(QuerySql, TextLosesItsBytesAboveAscii) {
 }
 
 TEST_F(QuerySql, TwoStatementsFailBeforeEitherRuns) {
-  EXPECT_EQ(QUERY_SQL(os_, "INSERT INTO t (name) VALUES ('a'); INSERT INTO t (name) VALUES ('b')", db_),
-            std::nullopt);
+  EXPECT_EQ(QUERY_SQL(os_, "INSERT INTO t (name) VALUES ('a'); INSERT INTO t (name) VALUES ('b')", db_), std::nullopt);
   EXPECT_EQ(count(), 0);
   ASSERT_EQ(os_.lines().size(), 1u);
   EXPECT_TRUE(os_.lines()[0].starts_with("[ERROR]: SQL in QUERY_SQL on ")) << os_.lines()[0];
@@ -103,7 +102,8 @@ TEST_F(QuerySql, AMissingTableIsReportedWithItsPlaces) {
 TEST_F(QuerySql, ADatabaseThatCannotBeOpenedIsReportedByItsMessage) {
   const auto path = dir_ / "no/such/dir/test.db";
   EXPECT_EQ(QUERY_SQL(os_, "SELECT 1", path), std::nullopt);
-  EXPECT_EQ(os_.lines(), std::vector<std::string>{"[ERROR]: SQL cannot open " + path + ": unable to open database file: No such file or directory"});
+  EXPECT_EQ(os_.lines(), std::vector<std::string>{"[ERROR]: SQL cannot open " + path +
+                                                  ": unable to open database file: No such file or directory"});
   EXPECT_FALSE(std::filesystem::exists(dir_ / "no"));
 }
 
