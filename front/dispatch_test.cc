@@ -105,8 +105,8 @@ TEST(Run, EachWordRunsItsOwnAction) {
     FakeOs os(dir / "events.db");
     create_journal(dir / "events.db");
     EXPECT_EQ(run(os, {c.word}), 0) << c.word;
-    std::vector<std::string> first(os.trace().begin(),
-                                   os.trace().begin() + std::min(os.trace().size(), c.trace.size()));
+    const auto shown = static_cast<std::ptrdiff_t>(std::min(os.trace().size(), c.trace.size()));
+    std::vector<std::string> first(os.trace().begin(), os.trace().begin() + shown);
     EXPECT_EQ(first, c.trace) << c.word;
   }
 }

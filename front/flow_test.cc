@@ -140,9 +140,9 @@ TEST_F(Flow, AProxyIgnoringTheKillCommandIsForcedToStop) {
   for (int pass = 0; pass < 6; ++pass) {
     expected.push_back("[Stopping]......: Waiting pid " + pid + " " + std::to_string(pass) + "/5");
   }
-  expected.push_back("[Stopping]......: Killing process " + pid);
-  expected.push_back("[Stopping]......: Terminate process success");
-  expected.push_back("[Stopping]......: No other processes.");
+  expected.insert(expected.end(),
+                  {"[Stopping]......: Killing process " + pid, "[Stopping]......: Terminate process success",
+                   "[Stopping]......: No other processes."});
   EXPECT_EQ(stopped, expected);
   EXPECT_EQ(severities_and_subjects().back(), "1 Success Stopping proxy service");
 }

@@ -12,12 +12,14 @@ int main(int argc, char** argv) {
   try {
     const auto os = pw::real_os();  // loads the helper library first
     const int status = pw::run(*os, {argv + 1, argv + argc});
-    if (std::fflush(stdout) != 0) throw std::system_error(errno, std::generic_category(), "standard output");
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+      throw std::system_error(errno, std::generic_category(), "write to standard output");
+    }
     return status;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s: %s\n", pw::kProgram, e.what());
+    (void)std::fprintf(stderr, "%s: %s\n", pw::kProgram, e.what());
   } catch (...) {
-    std::fprintf(stderr, "%s: unknown error\n", pw::kProgram);
+    (void)std::fprintf(stderr, "%s: unknown error\n", pw::kProgram);
   }
   return 1;
 }

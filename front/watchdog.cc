@@ -86,7 +86,7 @@ double round2(double value) {
 std::string figure_text(std::optional<double> figure) {
   if (!figure) return "0";
   char text[64];
-  std::snprintf(text, sizeof text, "%.12g", *figure);
+  (void)std::snprintf(text, sizeof text, "%.12g", *figure);
   std::string written = text;
   if (written.find_first_of(".e") == std::string::npos) written += ".0";
   return written;

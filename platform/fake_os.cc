@@ -170,7 +170,7 @@ long long FakeOs::GET_INFO_INT(const std::string& key) {
 }
 
 std::string FakeOs::event_database() {
-  trace_.push_back(kJournalEntry);
+  trace_.emplace_back(kJournalEntry);
   return event_database_;
 }
 

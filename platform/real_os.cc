@@ -224,8 +224,9 @@ class RealOs final : public Os {
   }
 
   void shell(const std::string& command_line) override {
-    // Our lines must reach the output before anything the command prints.
-    std::fflush(stdout);
+    // Our lines must reach the output before anything the command prints. A
+    // failed write leaves the stream's error flag set; main checks it.
+    (void)std::fflush(stdout);
     if (std::system(command_line.c_str()) == -1) {
       // The status is not looked at, and neither is a shell that did not run.
     }
@@ -281,8 +282,9 @@ class RealOs final : public Os {
   std::string event_database() override { return kEventDatabase; }
 
   void out(const std::string& line) override {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
+    // Buffered: a failure shows in the stream's error flag, which main checks.
+    (void)std::fwrite(line.data(), 1, line.size(), stdout);
+    (void)std::fputc('\n', stdout);
   }
 
  private:

@@ -27,6 +27,7 @@ class Child {
       ::setpgid(0, 0);
       if (uid != 0 && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(126);
       std::vector<char*> args;
+      args.reserve(argv.size() + 1);
       for (auto& a : argv) args.push_back(a.data());
       args.push_back(nullptr);
       ::execv(args[0], args.data());

@@ -92,6 +92,7 @@ Finished run_program(const std::vector<std::string>& argv, const std::vector<std
     ::dup2(e, 2);
     for (const auto& entry : environment) ::putenv(const_cast<char*>(entry.c_str()));
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     ::execv(args[0], args.data());

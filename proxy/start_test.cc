@@ -57,8 +57,7 @@ TEST_F(SquidStart, GivesUpAfterSixProbes) {
     expected.push_back(fill(kProbeLine, {std::to_string(probe)}));
     expected.push_back(sleep_entry(1));
   }
-  expected.push_back(kJournalEntry);
-  expected.push_back("[Starting]......: Proxy service [FAILED]...");
+  expected.insert(expected.end(), {kJournalEntry, "[Starting]......: Proxy service [FAILED]..."});
   EXPECT_EQ(tail, expected);
   const auto rows = journal_rows(db_);
   ASSERT_EQ(rows.size(), 1u);

@@ -143,7 +143,8 @@ TEST_F(SquidStop, AProxyEndingJustBeforeItsSignalsIsStoppedAnyway) {
     os.add_process(812, kProxy);
     c.arrange(os);
     EXPECT_TRUE(squid_stop(os)) << c.label;
-    const std::vector<std::string> tail(os.trace().end() - 5 - c.signals.size(), os.trace().end());
+    const auto shown = static_cast<std::ptrdiff_t>(5 + c.signals.size());
+    const std::vector<std::string> tail(os.trace().end() - shown, os.trace().end());
     EXPECT_EQ(tail, concat({{"[Stopping]......: Killing process 812"},
                             c.signals,
                             {sleep_entry(1), "[Stopping]......: Terminate process success",

@@ -54,7 +54,7 @@ pid_t pid_in_file() {
 void write_pid_file() {
   const std::string temp = pid_file() + ".new";
   std::ofstream(temp) << ::getpid() << "\n";
-  std::rename(temp.c_str(), pid_file().c_str());
+  (void)std::rename(temp.c_str(), pid_file().c_str());
 }
 
 void drop_privileges() {
@@ -78,8 +78,8 @@ void on_term(int) {
 }
 
 [[noreturn]] void serve() {
-  ::signal(SIGHUP, SIG_IGN);  // reconfigure
-  ::signal(SIGTERM, mode("stubborn") ? SIG_IGN : on_term);
+  (void)::signal(SIGHUP, SIG_IGN);  // reconfigure
+  (void)::signal(SIGTERM, mode("stubborn") ? SIG_IGN : on_term);
   if (mode("strays")) {
     for (int i = 0; i < 2; ++i) {
       if (::fork() == 0) {
@@ -139,6 +139,6 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
-  std::fprintf(stderr, "fake squid: nothing to do\n");
+  (void)std::fprintf(stderr, "fake squid: nothing to do\n");
   return 1;
 }

@@ -10,7 +10,7 @@
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: sandbox_init COMMAND [ARGUMENT...]\n");
+    (void)std::fprintf(stderr, "usage: sandbox_init COMMAND [ARGUMENT...]\n");
     return 2;
   }
   const pid_t command = ::fork();
