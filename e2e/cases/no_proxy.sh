@@ -16,6 +16,12 @@ check_ran "pid" 0
 check "pid: output" "PID of main proxy service is [None]
 " "$OUT"
 
+# A line that cannot be written is no silent success.
+status=0
+/usr/sbin/proxywarden pid > /dev/full 2> full.err || status=$?
+check "pid to a full device: status" "1" "$status"
+check "pid to a full device: diagnostic" "proxywarden: write to standard output: No space left on device" "$(cat full.err)"
+
 pw ps
 check_ran "ps" 0
 check "ps: output" "" "$OUT"
