@@ -54,9 +54,8 @@ TEST(FigureText, WritesTheFigureAsTheSubjectShowsIt) {
 
 const FakeProcess kProxy{.exe = kSquidBinary, .user = kProxyUser, .cpu_percent = 42.123, .memory_percent = 12.3456};
 
-class Watchdog : public ::testing::Test {
+class Watchdog : public FakeMachineTest {
  protected:
-  void SetUp() override { create_journal(db_); }
   std::vector<std::string> subjects() {
     std::vector<std::string> found;
     for (const auto& row : journal_rows(db_)) {
@@ -68,9 +67,6 @@ class Watchdog : public ::testing::Test {
     }
     return found;
   }
-  TempDir dir_;
-  std::string db_ = dir_ / "system_events.db";
-  FakeOs os_{db_};
 };
 
 TEST_F(Watchdog, ReloadRecordsTheEventThenReconfigures) {

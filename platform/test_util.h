@@ -2,9 +2,13 @@
 // database made from the shipped schema.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/fake_os.h"
 
 namespace pw {
 
@@ -24,6 +28,16 @@ class TempDir {
 
 // Creates the journal's table in the database file PATH.
 void create_journal(const std::string& path);
+
+// A test on the fake machine, whose journal is a real database with its table
+// in a temporary directory.
+class FakeMachineTest : public ::testing::Test {
+ protected:
+  FakeMachineTest() { create_journal(db_); }
+  TempDir dir_;
+  std::string db_ = dir_ / "system_events.db";
+  FakeOs os_{db_};
+};
 
 struct JournalRow {
   std::int64_t zdate;

@@ -12,13 +12,7 @@ namespace {
 
 const FakeProcess kProxy{.exe = kSquidBinary, .user = kProxyUser};
 
-class SquidStart : public ::testing::Test {
- protected:
-  void SetUp() override { create_journal(db_); }
-  TempDir dir_;
-  std::string db_ = dir_ / "system_events.db";
-  FakeOs os_{db_};
-};
+using SquidStart = FakeMachineTest;
 
 TEST_F(SquidStart, FindsTheProxyAtTheFirstProbe) {
   os_.on_shell(kLaunchCommand, [&] { os_.add_process(901, kProxy); });

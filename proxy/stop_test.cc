@@ -29,10 +29,9 @@ std::vector<std::string> concat(std::initializer_list<std::vector<std::string>> 
   return all;
 }
 
-class SquidStop : public ::testing::Test {
+class SquidStop : public FakeMachineTest {
  protected:
   void SetUp() override {
-    create_journal(db_);
     os_.set_file(kPidFile, "812\n");
     os_.add_process(812, kProxy);
   }
@@ -41,9 +40,6 @@ class SquidStop : public ::testing::Test {
     for (const auto& row : journal_rows(db_)) found.emplace_back(row.severity, row.subject);
     return found;
   }
-  TempDir dir_;
-  std::string db_ = dir_ / "system_events.db";
-  FakeOs os_{db_};
   const std::vector<std::string> opening_{"[Stopping]......: Terminate process 812", shell_entry(kKillCommand)};
 };
 

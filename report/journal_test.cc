@@ -10,13 +10,7 @@
 namespace pw {
 namespace {
 
-class Journal : public ::testing::Test {
- protected:
-  void SetUp() override { create_journal(db_); }
-  TempDir dir_;
-  std::string db_ = dir_ / "system_events.db";
-  FakeOs os_{db_};
-};
+using Journal = FakeMachineTest;
 
 TEST_F(Journal, StoresOneRowStampedWithTheClock) {
   squid_admin_mysql(os_, 2, "Success Starting proxy service with PID 4242", "");

@@ -9,7 +9,8 @@ rm -rf /usr/share/proxywarden
 cpack -G DEB -B "$SANDBOX_SCRATCH/package" --config "$E2E_BUILD/CPackConfig.cmake" > cpack.log 2>&1 || cat cpack.log
 deb=$(ls "$SANDBOX_SCRATCH"/package/proxywarden_*_amd64.deb 2>/dev/null || ls "$SANDBOX_SCRATCH"/package/proxywarden_*.deb)
 check "the package's section" "admin" "$(dpkg-deb -f "$deb" Section)"
-check_match "its library dependencies" "libsqlite3-0.*libstdc\+\+6|libstdc\+\+6.*libsqlite3-0" "$(dpkg-deb -f "$deb" Depends)"
+# The C++ runtime and SQLite are linked in; what is left comes from dpkg-shlibdeps.
+check_match "its library dependencies" "^libc6 \(>= 2\.[0-9]+\)$" "$(dpkg-deb -f "$deb" Depends)"
 check "its files" "./usr/sbin/proxywarden
 ./usr/share/brantelbase/ressources/libunix.so
 ./usr/share/man/man8/proxywarden.8
