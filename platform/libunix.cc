@@ -46,10 +46,16 @@ int put_contents(const char* path, const char* data, size_t size) {
   const int fd = ::mkostemp(temp, O_CLOEXEC);
   if (fd < 0) return errno;
 
-  // The new file takes the old one's mode; a file that did not exist gets 0644.
+  // The new file takes the old one's mode and owner, so that whoever could read
+  // the old file can read the new one; a file that did not exist gets 0644.
   struct stat old {};
-  const mode_t mode = ::stat(path, &old) == 0 ? (old.st_mode & 07777) : 0644;
-  int err = ::fchmod(fd, mode) == 0 ? write_all(fd, data, size) : errno;
+  const bool existed = ::stat(path, &old) == 0;
+  int err = ::fchmod(fd, existed ? (old.st_mode & 07777) : 0644) == 0 ? 0 : errno;
+  if (err == 0 && existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+      ::fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) {
+    err = errno;
+  }
+  if (err == 0) err = write_all(fd, data, size);
   if (::close(fd) != 0 && err == 0) err = errno;
   if (err == 0 && ::rename(temp, path) != 0) err = errno;
   if (err != 0) ::unlink(temp);

@@ -40,6 +40,22 @@ TEST(PutContents, ReplacesALongerFileWholeAndKeepsItsMode) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "a temporary file was left";
 }
 
+TEST(PutContents, KeepsTheOwnerOfTheFileItReplaces) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another user";
+  TempDir dir;
+  const auto path = dir / "squid.quick.progress";
+  write_whole_file(path, "old");
+  ASSERT_EQ(::chown(path.c_str(), 33, 33), 0);
+  ::chmod(path.c_str(), 0600);
+  EXPECT_EQ(put_contents(path.c_str(), "new", 3), 0);
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 33u);
+  EXPECT_EQ(info.st_gid, 33u);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  EXPECT_EQ(read_whole_file(path), "new");
+}
+
 TEST(PutContents, AMissingDirectoryIsReportedAndNotCreated) {
   TempDir dir;
   const auto path = dir / "missing/file";
