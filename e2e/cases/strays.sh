@@ -17,8 +17,9 @@ check "ps: not the bystander" "" "$(grep "^\[$bystander\]" <<<"$OUT")"
 pw stop
 check_ran "stop" 0
 check_match "stop: the stray is signalled" $'\n\\[Stopping\\]\\.\\.\\.\\.\\.\\.: Terminate process '"$stray"$' \\[/usr/bin/sleep\\]\n' "$OUT"
-wait "$stray"
-check "the stray ended by SIGTERM or SIGKILL" "yes" "$( [[ $? == 143 || $? == 137 ]] && echo yes || echo "no" )"
+ended=0
+wait "$stray" || ended=$?
+check_match "the stray ended by SIGTERM or SIGKILL" "^(143|137)$" "$ended"
 check "the bystander runs on" "yes" "$(kill -0 "$bystander" && echo yes)"
 check "no process of squid left" "" "$(pgrep -u squid)"
 check "stop: progress" "100 'Stopping {success}...'" "$(decoded "$PROGRESS")"
