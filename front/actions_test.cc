@@ -34,9 +34,8 @@ std::vector<std::string> records(const FakeOs& os, const char* file) {
   return seen;
 }
 
-// A fake machine with a journal.
-struct Scene {
-  Scene() { create_journal(dir_ / "system_events.db"); }
+// A fake machine that can be given a proxy that does what it is told.
+struct Scene : FakeMachine {
   // A proxy that the launch command starts and the kill command stops.
   void obedient_proxy() {
     os_.on_shell(kLaunchCommand, [this] { os_.add_process(next_pid_++, kProxy); });
@@ -44,8 +43,6 @@ struct Scene {
       for (const Pid pid : os_.list_processes()) os_.end_process(pid);
     });
   }
-  TempDir dir_;
-  FakeOs os_{dir_ / "system_events.db"};
   Pid next_pid_ = 901;
 };
 

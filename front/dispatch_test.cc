@@ -101,9 +101,8 @@ TEST(Run, EachWordRunsItsOwnAction) {
        {kJournalEntry, write_entry(kRestartProgress, "a:2:{s:5:\"POURC\";i:35;s:4:\"TEXT\";s:11:\"Stopping...\";}")}},
   };
   for (const auto& c : cases) {
-    TempDir dir;
-    FakeOs os(dir / "events.db");
-    create_journal(dir / "events.db");
+    FakeMachine machine;
+    FakeOs& os = machine.os_;
     EXPECT_EQ(run(os, {c.word}), 0) << c.word;
     const auto shown = static_cast<std::ptrdiff_t>(std::min(os.trace().size(), c.trace.size()));
     std::vector<std::string> first(os.trace().begin(), os.trace().begin() + shown);

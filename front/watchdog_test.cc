@@ -135,12 +135,11 @@ TEST_F(Watchdog, AnUnmeasuredFigureIsTheDigitZero) {
   for (const auto& c : cases) {
     for (const bool cpu : {true, false}) {
       if (c.cpu_only && !cpu) continue;
-      TempDir dir;
-      create_journal(dir / "events.db");
-      FakeOs os(dir / "events.db");
+      FakeMachine machine;
+      FakeOs& os = machine.os_;
       c.arrange(os);
       cpu ? restart_cpu_action(os) : restart_memory_action(os);
-      const auto rows = journal_rows(dir / "events.db");
+      const auto rows = journal_rows(machine.db_);
       ASSERT_FALSE(rows.empty()) << c.label;
       EXPECT_EQ(rows[0].subject, cpu ? "Restarting Proxy service (0% CPU usage) by the Watchdog CPU monitoring"
                                      : "Restarting Proxy service (0% memory usage) by the Watchdog Memory monitoring")

@@ -29,15 +29,17 @@ class TempDir {
 // Creates the journal's table in the database file PATH.
 void create_journal(const std::string& path);
 
-// A test on the fake machine, whose journal is a real database with its table
-// in a temporary directory.
-class FakeMachineTest : public ::testing::Test {
- protected:
-  FakeMachineTest() { create_journal(db_); }
+// The fake machine, whose journal is a real database with its table in a
+// temporary directory.
+struct FakeMachine {
+  FakeMachine() { create_journal(db_); }
   TempDir dir_;
   std::string db_ = dir_ / "system_events.db";
   FakeOs os_{db_};
 };
+
+// A test on one fake machine.
+class FakeMachineTest : public ::testing::Test, protected FakeMachine {};
 
 struct JournalRow {
   std::int64_t zdate;
