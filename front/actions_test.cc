@@ -5,9 +5,9 @@
 #include <csignal>
 
 #include "platform/fake_os.h"
-#include "platform/test_util.h"
 #include "proxy/fixed.h"
 #include "report/fixed.h"
+#include "report/journal_test_util.h"
 #include "report/progress.h"
 
 namespace pw {

@@ -29,9 +29,8 @@ const Action* choose_action(const std::vector<std::string>& arguments) {
   return nullptr;
 }
 
-int run(Os& os, const std::vector<std::string>& arguments) {
+void run(Os& os, const std::vector<std::string>& arguments) {
   if (const Action* action = choose_action(arguments)) action->run(os);
-  return 0;
 }
 
 }  // namespace pw

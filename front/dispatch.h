@@ -18,7 +18,7 @@ struct Action {
 // ARGUMENTS exactly; nullptr when there is none.
 const Action* choose_action(const std::vector<std::string>& arguments);
 
-// Runs the chosen action, if any. Returns the exit status: 0.
-int run(Os& os, const std::vector<std::string>& arguments);
+// Runs the chosen action, if any. An action that fails throws.
+void run(Os& os, const std::vector<std::string>& arguments);
 
 }  // namespace pw

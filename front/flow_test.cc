@@ -11,9 +11,9 @@
 
 #include "front/dispatch.h"
 #include "platform/stand_in_os.h"
-#include "platform/test_util.h"
 #include "proxy/fixed.h"
 #include "report/fixed.h"
+#include "report/journal_test_util.h"
 #include "report/progress.h"
 
 namespace pw {
@@ -35,21 +35,18 @@ class Flow : public ::testing::Test {
     fs::copy_file(FAKE_SQUID, moved(kSquidBinary));
     write_whole_file(moved(kSysctl), "#!/bin/sh\necho \"$@\" >> " + root_ / "sysctl.log\n");
     ::chmod(moved(kSysctl).c_str(), 0755);
-    create_journal(os_.event_database());
+    create_journal(os_.begin_journal_event());
     ::setenv("FAKE_SQUID_PIDFILE", moved(kPidFile).c_str(), 1);
     ::setenv("FAKE_SQUID_UID", std::to_string(uid_).c_str(), 1);
     ::setenv("FAKE_SQUID_MODE", "", 1);
   }
 
   void TearDown() override {
-    // End whatever the fake proxy left: its processes run as the test's uid or
-    // from the test's directory, and nothing else is touched.
-    auto real = real_os();
-    for (const Pid pid : real->list_processes()) {
+    // End whatever the fake proxy left; the stand-in shows only the test's own
+    // processes.
+    for (const Pid pid : os_.list_processes()) {
       try {
-        if (real->user_name(pid) == std::to_string(uid_) || real->exe_path(pid) == moved(kSquidBinary)) {
-          ::kill(pid, SIGKILL);
-        }
+        os_.open_process(pid)->kill();
       } catch (const std::system_error&) {
       }
     }
@@ -70,7 +67,7 @@ class Flow : public ::testing::Test {
   }
   std::vector<std::string> severities_and_subjects() {
     std::vector<std::string> found;
-    for (const auto& row : journal_rows(os_.event_database())) {
+    for (const auto& row : journal_rows(os_.begin_journal_event())) {
       found.push_back(std::to_string(row.severity) + " " + row.subject);
     }
     return found;

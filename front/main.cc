@@ -1,24 +1,30 @@
 // proxywarden: starts, stops, restarts and lists the Squid proxy of the
 // appliance, one action word per run.
-#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
-#include <system_error>
+#include <memory>
 
 #include "front/dispatch.h"
 #include "front/fixed.h"
 
 int main(int argc, char** argv) {
+  std::unique_ptr<pw::Os> os;
   try {
-    const auto os = pw::real_os();  // loads the helper library first
-    const int status = pw::run(*os, {argv + 1, argv + argc});
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-      throw std::system_error(errno, std::generic_category(), "write to standard output");
+    os = pw::real_os();  // loads the helper library first
+    pw::run(*os, argc > 0 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>{});
+    // A lost reader does not cut the action short; it shows in the status.
+    if (const int err = os->flush_output(); err != 0) {
+      (void)std::fprintf(stderr, "%s: write to standard output: %s\n", pw::kProgram, std::strerror(err));
+      return 1;
     }
-    return status;
+    return 0;
   } catch (const std::exception& e) {
+    // The lines printed before the failure come before its diagnostic.
+    if (os) (void)os->flush_output();
     (void)std::fprintf(stderr, "%s: %s\n", pw::kProgram, e.what());
   } catch (...) {
+    if (os) (void)os->flush_output();
     (void)std::fprintf(stderr, "%s: unknown error\n", pw::kProgram);
   }
   return 1;

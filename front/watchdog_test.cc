@@ -7,9 +7,9 @@
 
 #include "front/fixed.h"
 #include "platform/fake_os.h"
-#include "platform/test_util.h"
 #include "proxy/fixed.h"
 #include "report/fixed.h"
+#include "report/journal_test_util.h"
 #include "report/progress.h"
 
 namespace pw {
@@ -129,7 +129,8 @@ TEST_F(Watchdog, AnUnmeasuredFigureIsTheDigitZero) {
       {"access refused",
        [](FakeOs& os) {
          os.add_process(812, kProxy);
-         os.on_query(812, "open", [&os] { os.fail_queries(812, EACCES); });
+         os.fail_query(812, "cpu", EACCES);
+         os.fail_query(812, "memory", EACCES);
        }},
   };
   for (const auto& c : cases) {

@@ -27,19 +27,16 @@ class FakeHandle final : public Process {
  public:
   FakeHandle(FakeOs& os, Pid pid, int generation) : os_(os), pid_(pid), generation_(generation) {}
   Pid pid() const override { return pid_; }
-  std::string exe_path() override { return entry("exe").process.exe; }
-  double cpu_seconds() override { return entry("cpu").process.cpu_percent / 100.0 * os_.monotonic_seconds(); }
-  double memory_percent() override { return entry("memory").process.memory_percent; }
+  std::string exe_path() override { return os_.query(pid_, "exe", generation_).exe; }
+  std::string user_name() override { return os_.query(pid_, "user", generation_).user; }
+  double cpu_seconds() override {
+    return os_.query(pid_, "cpu", generation_).cpu_percent / 100.0 * os_.monotonic_seconds();
+  }
+  double memory_percent() override { return os_.query(pid_, "memory", generation_).memory_percent; }
   void terminate() override { os_.signal(pid_, generation_, SIGTERM); }
   void kill() override { os_.signal(pid_, generation_, SIGKILL); }
 
  private:
-  const FakeOs::Entry& entry(const std::string& what) {
-    const auto& found = os_.live(pid_, what);
-    if (found.generation != generation_) fail(ESRCH, what + " " + std::to_string(pid_));
-    return found;
-  }
-
   FakeOs& os_;
   Pid pid_;
   int generation_;
@@ -73,6 +70,14 @@ void FakeOs::on_query(Pid pid, const std::string& kind, std::function<void()> re
   query_reactions_[{pid, kind}] = std::move(reaction);
 }
 
+void FakeOs::after_query(Pid pid, const std::string& kind, std::function<void()> reaction) {
+  after_query_reactions_[{pid, kind}] = std::move(reaction);
+}
+
+void FakeOs::after_read(const std::string& path, std::function<void()> reaction) {
+  read_reactions_[path] = std::move(reaction);
+}
+
 std::string FakeOs::file(const std::string& path) const {
   const auto found = files_.find(path);
   return found == files_.end() ? "" : found->second;
@@ -86,33 +91,45 @@ std::vector<std::string> FakeOs::writes(const std::string& path) const {
   return data;
 }
 
-std::vector<Pid> FakeOs::list_processes() { return order_; }
+std::vector<Pid> FakeOs::list_processes() {
+  if (failing_listing_ != 0) fail(failing_listing_, "readdir /proc");
+  return order_;
+}
 
-const FakeOs::Entry& FakeOs::live(Pid pid, const std::string& what) {
-  if (const auto failing = failing_queries_.find(pid); failing != failing_queries_.end()) {
-    fail(failing->second, what + " " + std::to_string(pid));
+const FakeOs::Entry& FakeOs::live(Pid pid, const std::string& kind) {
+  for (const auto& failing : {std::make_pair(pid, std::string()), std::make_pair(pid, kind)}) {
+    if (const auto found = failing_queries_.find(failing); found != failing_queries_.end()) {
+      fail(found->second, kind + " " + std::to_string(pid));
+    }
   }
   const auto found = processes_.find(pid);
-  if (found == processes_.end()) fail(ESRCH, what + " " + std::to_string(pid));
+  if (found == processes_.end()) fail(ESRCH, kind + " " + std::to_string(pid));
   return found->second;
 }
 
-const FakeProcess& FakeOs::query(Pid pid, const std::string& kind) {
-  if (const auto reaction = query_reactions_.find({pid, kind}); reaction != query_reactions_.end()) {
+void FakeOs::react(std::map<std::pair<Pid, std::string>, std::function<void()>>& reactions, Pid pid,
+                   const std::string& kind) {
+  if (const auto reaction = reactions.find({pid, kind}); reaction != reactions.end()) {
     const auto run = std::move(reaction->second);
-    query_reactions_.erase(reaction);
+    reactions.erase(reaction);
     run();
   }
-  return live(pid, kind).process;
+}
+
+FakeProcess FakeOs::query(Pid pid, const std::string& kind, int generation) {
+  react(query_reactions_, pid, kind);
+  const Entry& found = live(pid, kind);
+  // A handle reaches only the process it was opened on.
+  if (generation != 0 && found.generation != generation) fail(ESRCH, kind + " " + std::to_string(pid));
+  FakeProcess answer = found.process;
+  react(after_query_reactions_, pid, kind);
+  return answer;
 }
 
 std::unique_ptr<Process> FakeOs::open_process(Pid pid) {
+  react(query_reactions_, pid, "open");
   const int generation = live(pid, "open").generation;
-  if (const auto reaction = query_reactions_.find({pid, "open"}); reaction != query_reactions_.end()) {
-    const auto run = std::move(reaction->second);
-    query_reactions_.erase(reaction);
-    run();
-  }
+  react(after_query_reactions_, pid, "open");
   return std::make_unique<FakeHandle>(*this, pid, generation);
 }
 
@@ -131,6 +148,7 @@ void FakeOs::signal(Pid pid, int generation, int signal) {
 }
 
 void FakeOs::shell(const std::string& command_line) {
+  if (failing_shell_ != 0) fail(failing_shell_, "start /bin/sh for: " + command_line);
   commands_.push_back(command_line);
   trace_.push_back(shell_entry(command_line));
   const auto [first, last] = shell_reactions_.equal_range(command_line);
@@ -149,11 +167,19 @@ void FakeOs::sleep(int seconds) {
   }
 }
 
-std::optional<std::string> FakeOs::read_file(const std::string& path) {
+SmallFile FakeOs::read_small_file(const std::string& path, std::size_t limit) {
   if (const auto failing = unopenable_.find(path); failing != unopenable_.end()) fail(failing->second, "open " + path);
-  const auto found = files_.find(path);
-  if (found == files_.end()) return std::nullopt;
-  return found->second;
+  SmallFile read;
+  if (const auto found = files_.find(path); found != files_.end()) {
+    read.exists = true;
+    if (found->second.size() <= limit && unreadable_.count(path) == 0) read.content = found->second;
+  }
+  if (const auto reaction = read_reactions_.find(path); reaction != read_reactions_.end()) {
+    const auto run = std::move(reaction->second);
+    read_reactions_.erase(reaction);
+    run();
+  }
+  return read;
 }
 
 void FakeOs::file_put_contents(const std::string& path, const std::string& data) {
@@ -169,12 +195,15 @@ long long FakeOs::GET_INFO_INT(const std::string& key) {
   return found == settings_.end() ? 0 : found->second;
 }
 
-std::string FakeOs::event_database() {
+std::string FakeOs::begin_journal_event() {
   trace_.emplace_back(kJournalEntry);
+  if (failing_journal_ != 0) fail(failing_journal_, "open the journal");
   return event_database_;
 }
 
 void FakeOs::out(const std::string& line) {
+  // A line that cannot be written is lost; the run goes on.
+  if (failing_output_ != 0) return;
   lines_.push_back(line);
   trace_.push_back(line);
 }

@@ -1,6 +1,8 @@
 // FakeOs is the Os of the unit tests: processes, files and settings live in
 // maps, the clocks move only when the program sleeps, and every command, signal,
-// sleep, file write, journal use and output line is recorded in one trace.
+// sleep, file write, journal event and output line is recorded in one trace.
+// Reactions change the machine at chosen moments: before a query is answered,
+// or after it is answered and before the program's next call.
 #pragma once
 
 #include <functional>
@@ -40,17 +42,35 @@ class FakeOs final : public Os {
   void on_signal(Pid pid, int signal, std::function<void()> reaction);
   void after_seconds(int seconds, std::function<void()> reaction);
   // Reaction to the next query of the given kind ("exe", "user", "parent",
-  // "cmdline", "open") made about PID, before it is answered.
+  // "cmdline", "open", and a handle's "cpu" and "memory") made about PID, by PID
+  // or through a handle: on_query runs before it is answered, after_query after.
   void on_query(Pid pid, const std::string& kind, std::function<void()> reaction);
+  void after_query(Pid pid, const std::string& kind, std::function<void()> reaction);
+  // Reaction after the next read of PATH.
+  void after_read(const std::string& path, std::function<void()> reaction);
 
-  // Failures: queries about PID (the kinds above, and the handle's queries)
-  // fail with ERR; a signal to PID fails with ERR; file writes fail with ERR.
-  void fail_queries(Pid pid, int err) { failing_queries_[pid] = err; }
+  // Failures: queries about PID (all kinds above, or one kind) fail with ERR; a
+  // signal to PID fails with ERR; file writes, the process listing, the shell,
+  // the journal and standard output fail with ERR.
+  void fail_queries(Pid pid, int err) { failing_queries_[{pid, ""}] = err; }
+  void fail_query(Pid pid, const std::string& kind, int err) {
+    if (err == 0) {
+      failing_queries_.erase({pid, kind});
+    } else {
+      failing_queries_[{pid, kind}] = err;
+    }
+  }
   void fail_signal(Pid pid, int signal, int err) { failing_signals_[{pid, signal}] = err; }
   void fail_writes(int err) { failing_writes_ = err; }
+  void fail_listing(int err) { failing_listing_ = err; }
+  void fail_shell(int err) { failing_shell_ = err; }
+  void fail_journal(int err) { failing_journal_ = err; }
+  void fail_output(int err) { failing_output_ = err; }
 
   void set_file(const std::string& path, std::string content) { files_[path] = std::move(content); }
   void remove_file(const std::string& path) { files_.erase(path); }
+  // PATH exists but its content cannot be read at once (a FIFO, a read error).
+  void set_unreadable(const std::string& path) { unreadable_.insert(path); }
   // Opening PATH fails with ERR (a directory: EISDIR).
   void set_unopenable(const std::string& path, int err) { unopenable_[path] = err; }
   void set_setting(const std::string& key, long long value) { settings_[key] = value; }
@@ -76,11 +96,12 @@ class FakeOs final : public Os {
   void sleep(int seconds) override;
   std::int64_t now() override { return kEpochStart + seconds_slept_; }
   double monotonic_seconds() override { return kMonotonicStart + seconds_slept_; }
-  std::optional<std::string> read_file(const std::string& path) override;
+  SmallFile read_small_file(const std::string& path, std::size_t limit) override;
   void file_put_contents(const std::string& path, const std::string& data) override;
   long long GET_INFO_INT(const std::string& key) override;
-  std::string event_database() override;
+  std::string begin_journal_event() override;
   void out(const std::string& line) override;
+  int flush_output() override { return failing_output_; }
 
   static constexpr std::int64_t kEpochStart = 1'800'000'000;
   static constexpr double kMonotonicStart = 5000.0;
@@ -92,8 +113,11 @@ class FakeOs final : public Os {
     int generation;
   };
 
-  const FakeProcess& query(Pid pid, const std::string& kind);
-  const Entry& live(Pid pid, const std::string& what);
+  // The answer about PID, with the reactions to a query of KIND around it; a
+  // handle passes the GENERATION it was opened on (0 for a query by PID).
+  FakeProcess query(Pid pid, const std::string& kind, int generation = 0);
+  void react(std::map<std::pair<Pid, std::string>, std::function<void()>>& reactions, Pid pid, const std::string& kind);
+  const Entry& live(Pid pid, const std::string& kind);
   void signal(Pid pid, int generation, int signal);
 
   std::vector<Pid> order_;
@@ -103,10 +127,17 @@ class FakeOs final : public Os {
   std::multimap<std::pair<Pid, int>, std::function<void()>> signal_reactions_;
   std::multimap<int, std::function<void()>> time_reactions_;
   std::map<std::pair<Pid, std::string>, std::function<void()>> query_reactions_;
-  std::map<Pid, int> failing_queries_;
+  std::map<std::pair<Pid, std::string>, std::function<void()>> after_query_reactions_;
+  std::map<std::string, std::function<void()>> read_reactions_;
+  std::map<std::pair<Pid, std::string>, int> failing_queries_;
   std::map<std::pair<Pid, int>, int> failing_signals_;
   int failing_writes_ = 0;
+  int failing_listing_ = 0;
+  int failing_shell_ = 0;
+  int failing_journal_ = 0;
+  int failing_output_ = 0;
   std::map<std::string, std::string> files_;
+  std::set<std::string> unreadable_;
   std::map<std::string, int> unopenable_;
   std::map<std::string, long long> settings_;
   std::string event_database_;

@@ -10,5 +10,7 @@ inline constexpr char kHelperLibraryPath[] = "/usr/share/brantelbase/ressources/
 // Where the helper library keeps the appliance's settings, one file per key.
 inline constexpr char kSettingsDir[] = "/etc/brantelbase/settings";
 inline constexpr char kEventDatabase[] = "/home/brantel/SQLITE/system_events.db";
+// The shell that runs the fixed command lines.
+inline constexpr char kShell[] = "/bin/sh";
 
 }  // namespace pw

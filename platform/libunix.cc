@@ -4,6 +4,8 @@
 #include "platform/libunix.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,19 +40,20 @@ bool is_plain_name(const char* key) {
          std::strcmp(key, "..") != 0;
 }
 
-}  // namespace
+// Writes DATA to a new temporary sibling of PATH and renames it over PATH.
+int replace_file(const char* path, const char* data, size_t size) {
+  // The new file takes the old one's permissions and owner, so that whoever
+  // could read the old file can read the new one; only a file that is not there
+  // is new, with 0644. An old file that cannot be examined is left alone.
+  struct stat old {};
+  const bool existed = ::stat(path, &old) == 0;
+  if (!existed && errno != ENOENT) return errno;
 
-int put_contents(const char* path, const char* data, size_t size) {
   char temp[PATH_MAX];
   if (std::snprintf(temp, sizeof temp, "%s.XXXXXX", path) >= static_cast<int>(sizeof temp)) return ENAMETOOLONG;
   const int fd = ::mkostemp(temp, O_CLOEXEC);
   if (fd < 0) return errno;
-
-  // The new file takes the old one's mode and owner, so that whoever could read
-  // the old file can read the new one; a file that did not exist gets 0644.
-  struct stat old {};
-  const bool existed = ::stat(path, &old) == 0;
-  int err = ::fchmod(fd, existed ? (old.st_mode & 07777) : 0644) == 0 ? 0 : errno;
+  int err = ::fchmod(fd, existed ? (old.st_mode & 0777) : 0644) == 0 ? 0 : errno;
   if (err == 0 && existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
       ::fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) {
     err = errno;
@@ -59,6 +62,20 @@ int put_contents(const char* path, const char* data, size_t size) {
   if (::close(fd) != 0 && err == 0) err = errno;
   if (err == 0 && ::rename(temp, path) != 0) err = errno;
   if (err != 0) ::unlink(temp);
+  return err;
+}
+
+}  // namespace
+
+int put_contents(const char* path, const char* data, size_t size) {
+  // The signals that end a run wait until the temporary file is renamed or
+  // removed, so that none outlives the run.
+  sigset_t ending{}, before{};
+  ::sigemptyset(&ending);
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaddset(&ending, signal);
+  ::pthread_sigmask(SIG_BLOCK, &ending, &before);
+  const int err = replace_file(path, data, size);
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
   return err;
 }
 

@@ -11,8 +11,10 @@ extern "C" {
 
 /* Replaces the file's content with SIZE bytes of DATA, atomically for a reader:
    a temporary file in the same directory is renamed over PATH. A missing file
-   is created with mode 0644; an existing file keeps its mode. No directory is
-   created. */
+   is created with mode 0644; an existing file keeps its permission bits (0777)
+   and its owner, and one that cannot be examined is left as it is, with the
+   error returned. No directory is created. SIGTERM, SIGINT and SIGHUP wait
+   until the temporary file is gone. */
 int file_put_contents(const char* path, const char* data, size_t size);
 
 /* Reads the integer setting KEY from the appliance's settings directory. A

@@ -1,25 +1,32 @@
 // The Os of a Linux machine: /proc for the process table, pidfds for signals,
-// std::system for the shell, and the helper library loaded with dlopen.
+// /bin/sh started with posix_spawn, and the helper library loaded with dlopen.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <map>
 #include <string_view>
 
+#include "platform/decimal.h"
 #include "platform/error.h"
 #include "platform/fixed.h"
 #include "platform/libunix.h"
 #include "platform/os.h"
+
+extern char** environ;
 
 namespace pw {
 namespace {
@@ -117,10 +124,52 @@ double memory_percent_of(Pid pid) {
   return resident_bytes * 100.0 / (static_cast<double>(total_kib) * 1024.0);
 }
 
+// Owners' names from the password database, looked up once per uid in a run.
+class UserNames {
+ public:
+  std::string of_process(Pid pid) {
+    const std::string path = proc_path(pid, "status");
+    const auto status = read_proc(path);
+    const auto at = status.find("\nUid:");
+    if (at == std::string::npos) throw_errno(EINVAL, "parse " + path);
+    const uid_t uid = static_cast<uid_t>(std::strtoul(status.c_str() + at + 5, nullptr, 10));
+    auto [entry, added] = names_.try_emplace(uid);
+    if (added) {
+      try {
+        entry->second = name_of(uid);
+      } catch (...) {
+        names_.erase(entry);
+        throw;
+      }
+    }
+    return entry->second;
+  }
+
+ private:
+  // The decimal uid stands for a user the database does not know; a lookup that
+  // fails (the database cannot be read) is an error, never "no such user".
+  static std::string name_of(uid_t uid) {
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(4096);
+    int err = 0;
+    while ((err = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found)) == ERANGE) {
+      buffer.resize(buffer.size() * 2);
+    }
+    if (err != 0) throw_errno(err, "look up the name of uid " + std::to_string(uid));
+    return found != nullptr ? std::string(found->pw_name) : std::to_string(uid);
+  }
+
+  std::map<uid_t, std::string> names_;
+};
+
 class RealProcess final : public Process {
  public:
-  RealProcess(Pid pid, int fd) : pid_(pid), fd_(fd) {}
-  ~RealProcess() override { ::close(fd_); }
+  // FD is the process's pidfd, or -1 where the kernel offers none.
+  RealProcess(Pid pid, int fd, UserNames& names) : pid_(pid), fd_(fd), names_(names) {}
+  ~RealProcess() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
   RealProcess(const RealProcess&) = delete;
   RealProcess& operator=(const RealProcess&) = delete;
 
@@ -129,6 +178,7 @@ class RealProcess final : public Process {
   // Each query reads /proc by PID and then checks that the opened process is
   // still alive, so that the answer cannot come from a process reusing the PID.
   std::string exe_path() override { return confirmed(read_exe_link(pid_)); }
+  std::string user_name() override { return confirmed(names_.of_process(pid_)); }
   double cpu_seconds() override { return confirmed(cpu_seconds_of(pid_)); }
   double memory_percent() override { return confirmed(memory_percent_of(pid_)); }
   void terminate() override { send(SIGTERM, "SIGTERM"); }
@@ -142,14 +192,20 @@ class RealProcess final : public Process {
   }
 
   void send(int signal, const char* name) {
-    if (::syscall(SYS_pidfd_send_signal, fd_, signal, nullptr, 0) != 0) {
-      throw_errno(errno, std::string("pidfd_send_signal ") + name + " " + std::to_string(pid_));
-    }
+    const long sent = fd_ >= 0 ? ::syscall(SYS_pidfd_send_signal, fd_, signal, nullptr, 0) : ::kill(pid_, signal);
+    if (sent != 0)
+      throw_errno(errno, std::string(fd_ >= 0 ? "pidfd_send_signal " : "kill ") + name + " " + std::to_string(pid_));
   }
 
   Pid pid_;
   int fd_;
+  UserNames& names_;
 };
+
+// Reports an I/O condition as the failed call's error instead of ending the
+// run. A handler, unlike SIG_IGN, is reset to the default by exec, so the
+// commands the program runs start with the usual dispositions.
+void report_as_error(int /*signal*/) {}
 
 using PutContents = int (*)(const char*, const char*, size_t);
 using GetInfoInt = int (*)(const char*, long long*);
@@ -167,37 +223,46 @@ class RealOs final : public Os {
     }
     put_contents_ = reinterpret_cast<PutContents>(symbol(library, "file_put_contents"));
     get_info_int_ = reinterpret_cast<GetInfoInt>(symbol(library, "GET_INFO_INT"));
+
+    struct sigaction action {};
+    action.sa_handler = report_as_error;
+    action.sa_flags = SA_RESTART;
+    ::sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGPIPE, SIGXFSZ}) ::sigaction(signal, &action, nullptr);
   }
+  ~RealOs() override { (void)flush_output(); }
+  RealOs(const RealOs&) = delete;
+  RealOs& operator=(const RealOs&) = delete;
 
   std::vector<Pid> list_processes() override {
     DIR* dir = ::opendir("/proc");
     if (dir == nullptr) throw_errno(errno, "opendir /proc");
     std::vector<Pid> pids;
-    while (const dirent* entry = ::readdir(dir)) {
-      Pid pid = 0;
-      const char* c = entry->d_name;
-      for (; *c >= '0' && *c <= '9'; ++c) pid = pid * 10 + (*c - '0');
-      if (*c == '\0' && pid > 0) pids.push_back(pid);
+    for (;;) {
+      // readdir tells the end of the directory from a failure only by errno.
+      errno = 0;
+      const dirent* entry = ::readdir(dir);
+      if (entry == nullptr) {
+        const int err = errno;
+        ::closedir(dir);
+        if (err != 0) throw_errno(err, "readdir /proc");
+        return pids;
+      }
+      const char* name = entry->d_name;
+      if (name[0] < '0' || name[0] > '9') continue;
+      const auto number = parse_decimal(name);
+      if (number && *number > 0 && *number <= std::numeric_limits<Pid>::max() &&
+          std::strspn(name, "0123456789") == std::strlen(name)) {
+        pids.push_back(static_cast<Pid>(*number));
+      }
     }
-    ::closedir(dir);
-    return pids;
   }
 
   bool process_exists(Pid pid) override { return ::kill(pid, 0) == 0 || errno == EPERM; }
 
   std::string exe_path(Pid pid) override { return read_exe_link(pid); }
 
-  std::string user_name(Pid pid) override {
-    const std::string path = proc_path(pid, "status");
-    const auto status = read_proc(path);
-    const auto at = status.find("\nUid:");
-    if (at == std::string::npos) throw_errno(EINVAL, "parse " + path);
-    const uid_t uid = static_cast<uid_t>(std::strtoul(status.c_str() + at + 5, nullptr, 10));
-    // One password-database lookup per uid in a run.
-    auto [entry, added] = user_names_.try_emplace(uid);
-    if (added) entry->second = name_of(uid);
-    return entry->second;
-  }
+  std::string user_name(Pid pid) override { return user_names_.of_process(pid); }
 
   Pid parent_pid(Pid pid) override {
     const std::string path = proc_path(pid, "stat");
@@ -219,20 +284,32 @@ class RealOs final : public Os {
 
   std::unique_ptr<Process> open_process(Pid pid) override {
     const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    if (fd < 0) throw_errno(errno, "pidfd_open " + std::to_string(pid));
-    return std::make_unique<RealProcess>(pid, fd);
+    if (fd >= 0) return std::make_unique<RealProcess>(pid, fd, user_names_);
+    const int err = errno;
+    // A kernel without pidfds, or a filter that refuses them: the handle holds
+    // the PID, and only a process that exists can be opened.
+    if (err != ENOSYS && err != EPERM) throw_errno(err, "pidfd_open " + std::to_string(pid));
+    if (::kill(pid, 0) != 0 && errno == ESRCH) throw_errno(ESRCH, "open " + std::to_string(pid));
+    return std::make_unique<RealProcess>(pid, -1, user_names_);
   }
 
   void shell(const std::string& command_line) override {
-    // Our lines must reach the output before anything the command prints. A
-    // failed write leaves the stream's error flag set; main checks it.
-    (void)std::fflush(stdout);
-    if (std::system(command_line.c_str()) == -1) {
-      // The status is not looked at, and neither is a shell that did not run.
+    // Our lines must reach the output before anything the command prints.
+    (void)flush_output();
+    // The shell is started here rather than by system(), which reports a shell
+    // that could not be started as a command that was not found.
+    const char* argv[] = {"sh", "-c", command_line.c_str(), nullptr};
+    pid_t child = 0;
+    const int err = ::posix_spawn(&child, kShell, nullptr, nullptr, const_cast<char* const*>(argv), environ);
+    if (err != 0) throw_errno(err, std::string("start ") + kShell + " for: " + command_line);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+      if (errno != EINTR) throw_errno(errno, std::string("wait for ") + kShell + " " + std::to_string(child));
     }
   }
 
   void sleep(int seconds) override {
+    (void)flush_output();
     timespec left{seconds, 0};
     while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
@@ -246,25 +323,38 @@ class RealOs final : public Os {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
   }
 
-  std::optional<std::string> read_file(const std::string& path) override {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw_errno(errno, "open " + path);
-    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-      ::close(fd);
-      throw_errno(EISDIR, "open " + path);
+  SmallFile read_small_file(const std::string& path, std::size_t limit) override {
+    // Opened first and without blocking, so that a FIFO or a device cannot hold
+    // the run, and a file removed meanwhile is simply not there.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+      const int err = errno;
+      struct stat info {};
+      // Missing, a dangling link, or a path that cannot be examined at all.
+      if (err == ENOENT || err == ENOTDIR || ::stat(path.c_str(), &info) != 0) return {};
+      throw_errno(err, "open " + path);
     }
-    std::string content;
-    char buffer[4096];
-    for (;;) {
-      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+      const int err = S_ISDIR(info.st_mode) ? EISDIR : errno;
+      ::close(fd);
+      throw_errno(err, "open " + path);
+    }
+    // One byte past the bound tells a file that holds more.
+    std::string content(limit + 1, '\0');
+    std::size_t used = 0;
+    bool readable = true;
+    while (used < content.size()) {
+      const ssize_t n = ::read(fd, content.data() + used, content.size() - used);
       if (n < 0 && errno == EINTR) continue;
+      if (n < 0) readable = false;
       if (n <= 0) break;
-      content.append(buffer, static_cast<size_t>(n));
+      used += static_cast<std::size_t>(n);
     }
     ::close(fd);
-    return content;
+    if (!readable || used > limit) return {.exists = true, .content = std::nullopt};
+    content.resize(used);
+    return {.exists = true, .content = std::move(content)};
   }
 
   void file_put_contents(const std::string& path, const std::string& data) override {
@@ -279,12 +369,28 @@ class RealOs final : public Os {
     return value;
   }
 
-  std::string event_database() override { return kEventDatabase; }
+  std::string begin_journal_event() override { return kEventDatabase; }
 
   void out(const std::string& line) override {
-    // Buffered: a failure shows in the stream's error flag, which main checks.
-    (void)std::fwrite(line.data(), 1, line.size(), stdout);
-    (void)std::fputc('\n', stdout);
+    pending_ += line;
+    pending_ += '\n';
+    if (pending_.size() >= kOutputBuffer) (void)flush_output();
+  }
+
+  int flush_output() override {
+    std::string_view rest = pending_;
+    while (!rest.empty()) {
+      const ssize_t n = ::write(STDOUT_FILENO, rest.data(), rest.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        // Lines that cannot be written are dropped; the first error is kept.
+        if (output_error_ == 0) output_error_ = errno;
+        break;
+      }
+      rest.remove_prefix(static_cast<std::size_t>(n));
+    }
+    pending_.clear();
+    return output_error_;
   }
 
  private:
@@ -296,19 +402,13 @@ class RealOs final : public Os {
     return address;
   }
 
-  static std::string name_of(uid_t uid) {
-    passwd entry{};
-    passwd* found = nullptr;
-    std::vector<char> buffer(4096);
-    while (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
-      buffer.resize(buffer.size() * 2);
-    }
-    return found != nullptr ? std::string(found->pw_name) : std::to_string(uid);
-  }
+  static constexpr std::size_t kOutputBuffer = 64 * 1024;
 
   PutContents put_contents_ = nullptr;
   GetInfoInt get_info_int_ = nullptr;
-  std::map<uid_t, std::string> user_names_;
+  UserNames user_names_;
+  std::string pending_;
+  int output_error_ = 0;
 };
 
 }  // namespace

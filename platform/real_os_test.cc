@@ -1,4 +1,5 @@
 // The real Os against processes the test starts itself.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -6,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -165,14 +167,68 @@ TEST_F(RealOs, MeasuresCpuTimeAndMemoryThroughAHandle) {
   EXPECT_LT(memory, 5.0);
 }
 
-TEST_F(RealOs, ReadsFilesAndTellsMissingFromUnopenable) {
+TEST_F(RealOs, ReadsSmallFilesAndTellsMissingFromUnopenable) {
   write_whole_file(dir_ / "pid", "812\n");
+  write_whole_file(dir_ / "full", std::string(16, '7'));
+  write_whole_file(dir_ / "long", std::string(17, '7'));
   std::filesystem::create_symlink(dir_ / "nowhere", dir_ / "dangling");
   std::filesystem::create_directory(dir_ / "dir");
-  EXPECT_EQ(os_->read_file(dir_ / "pid"), "812\n");
-  EXPECT_EQ(os_->read_file(dir_ / "missing"), std::nullopt);
-  EXPECT_EQ(os_->read_file(dir_ / "dangling"), std::nullopt);
-  EXPECT_THROW(os_->read_file(dir_ / "dir"), std::system_error);
+  const struct {
+    std::string path;
+    bool exists;
+    std::optional<std::string> content;
+  } cases[] = {
+      {dir_ / "pid", true, "812\n"},
+      {dir_ / "full", true, std::string(16, '7')},
+      {dir_ / "long", true, std::nullopt},  // past the bound
+      {"/dev/zero", true, std::nullopt},    // endless
+      {dir_ / "missing", false, std::nullopt},
+      {dir_ / "dangling", false, std::nullopt},
+      {dir_ / "pid/below", false, std::nullopt},  // a file is no directory
+  };
+  for (const auto& c : cases) {
+    const auto read = os_->read_small_file(c.path, 16);
+    EXPECT_EQ(read.exists, c.exists) << c.path;
+    EXPECT_EQ(read.content, c.content) << c.path;
+  }
+  EXPECT_THROW(os_->read_small_file(dir_ / "dir", 16), std::system_error);
+}
+
+TEST_F(RealOs, AFifoNeverHoldsTheRead) {
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  // Without a writer: empty.
+  EXPECT_EQ(os_->read_small_file(dir_ / "fifo", 16).content, "");
+  // With a writer that sends nothing: nothing can be read at once.
+  const int writer = ::open((dir_ / "fifo").c_str(), O_RDWR);
+  ASSERT_GE(writer, 0);
+  const auto read = os_->read_small_file(dir_ / "fifo", 16);
+  ::close(writer);
+  EXPECT_TRUE(read.exists);
+  EXPECT_EQ(read.content, std::nullopt);
+}
+
+TEST_F(RealOs, AFileRemovedWhileItIsReadIsMissingNeverAnError) {
+  const std::string path = dir_ / "squid.pid";
+  std::atomic<bool> done = false;
+  std::thread churn([&] {
+    while (!done) {
+      write_whole_file(path, "812\n");
+      ::unlink(path.c_str());
+    }
+  });
+  // Between a look and an open the file may go: the read says "missing".
+  int failures = 0;
+  for (int i = 0; i < 20000; ++i) {
+    try {
+      const auto read = os_->read_small_file(path, 4096);
+      if (read.exists && read.content != "812\n" && read.content != "") ++failures;
+    } catch (const std::system_error&) {
+      ++failures;
+    }
+  }
+  done = true;
+  churn.join();
+  EXPECT_EQ(failures, 0);
 }
 
 TEST_F(RealOs, RunsShellCommandsToTheirEnd) {

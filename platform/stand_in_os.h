@@ -3,6 +3,11 @@
 // of the stand-in uid count as the proxy user's, and output lines are kept
 // instead of printed. It lets the sequences run on the real machine against a
 // fake proxy without touching the machine's own proxy paths.
+//
+// The process table it shows holds only the test's own processes: its children
+// and their descendants (the test becomes their subreaper, so a daemon that
+// leaves its parent stays in view). Any other process does not exist for it,
+// so a test can neither examine nor signal a process it did not start.
 #pragma once
 
 #include <sys/types.h>
@@ -23,26 +28,34 @@ class StandInOs final : public Os {
   void clear_lines() { lines_.clear(); }
   std::string moved(const std::string& path) const { return root_ + path; }
 
-  std::vector<Pid> list_processes() override { return real_->list_processes(); }
-  bool process_exists(Pid pid) override { return real_->process_exists(pid); }
-  std::string exe_path(Pid pid) override { return real_->exe_path(pid); }
+  std::vector<Pid> list_processes() override;
+  bool process_exists(Pid pid) override { return ours(pid) && real_->process_exists(pid); }
+  std::string exe_path(Pid pid) override { return real_->exe_path(checked(pid)); }
   std::string user_name(Pid pid) override;
-  Pid parent_pid(Pid pid) override { return real_->parent_pid(pid); }
-  std::vector<std::string> command_line(Pid pid) override { return real_->command_line(pid); }
-  std::unique_ptr<Process> open_process(Pid pid) override { return real_->open_process(pid); }
+  Pid parent_pid(Pid pid) override { return real_->parent_pid(checked(pid)); }
+  std::vector<std::string> command_line(Pid pid) override { return real_->command_line(checked(pid)); }
+  std::unique_ptr<Process> open_process(Pid pid) override;
   void shell(const std::string& command_line) override;
   void sleep(int seconds) override { real_->sleep(seconds); }
   std::int64_t now() override { return real_->now(); }
   double monotonic_seconds() override { return real_->monotonic_seconds(); }
-  std::optional<std::string> read_file(const std::string& path) override { return real_->read_file(moved(path)); }
+  SmallFile read_small_file(const std::string& path, std::size_t limit) override {
+    return real_->read_small_file(moved(path), limit);
+  }
   void file_put_contents(const std::string& path, const std::string& data) override {
     real_->file_put_contents(moved(path), data);
   }
   long long GET_INFO_INT(const std::string& key) override;
-  std::string event_database() override;
+  std::string begin_journal_event() override;
   void out(const std::string& line) override { lines_.push_back(line); }
+  int flush_output() override { return 0; }
 
  private:
+  // Whether PID is a descendant of the test's process.
+  bool ours(Pid pid);
+  // PID, when it is ours; otherwise throws as for a process that has ended.
+  Pid checked(Pid pid);
+
   std::unique_ptr<Os> real_;
   std::string root_;
   std::string proxy_uid_;

@@ -1,14 +1,9 @@
-// Helpers shared by the tests: a temporary directory, and a real journal
-// database made from the shipped schema.
+// Helpers shared by the tests of every layer: a temporary directory, whole
+// files, and running a program with its output collected.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <cstdint>
 #include <string>
 #include <vector>
-
-#include "platform/fake_os.h"
 
 namespace pw {
 
@@ -26,45 +21,19 @@ class TempDir {
   std::string path_;
 };
 
-// Creates the journal's table in the database file PATH.
-void create_journal(const std::string& path);
-
-// The fake machine, whose journal is a real database with its table in a
-// temporary directory.
-struct FakeMachine {
-  FakeMachine() { create_journal(db_); }
-  TempDir dir_;
-  std::string db_ = dir_ / "system_events.db";
-  FakeOs os_{db_};
-};
-
-// A test on one fake machine.
-class FakeMachineTest : public ::testing::Test, protected FakeMachine {};
-
-struct JournalRow {
-  std::int64_t zdate;
-  std::string content, subject, function, filename;
-  std::int64_t line, severity, removeafter;
-  bool operator==(const JournalRow&) const = default;
-};
-std::vector<JournalRow> journal_rows(const std::string& path);
-
-// Runs SQL on the database file PATH, failing the test on an error.
-void execute(const std::string& path, const std::string& sql);
-
 std::string read_whole_file(const std::string& path);
 void write_whole_file(const std::string& path, const std::string& data);
 
-}  // namespace pw
-
-namespace pw {
-
 struct Finished {
   int status;  // the exit status, or 128 + the signal that ended it
+  // Standard output and standard error apart; with Streams::kTogether both are
+  // in OUT, in the order written, and ERR is empty.
   std::string out, err;
 };
+enum class Streams { kApart, kTogether };
 // Runs ARGV with ENVIRONMENT ("NAME=value" entries) added to this process's
 // environment, standard input from /dev/null, and collects its output.
-Finished run_program(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {});
+Finished run_program(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {},
+                     Streams streams = Streams::kApart);
 
 }  // namespace pw

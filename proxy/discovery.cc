@@ -20,24 +20,38 @@ bool runs_proxy(Os& os, Pid pid) {
   }
 }
 
-// The first process in the table that runs the proxy's program as the proxy
-// user. A process that ends or refuses access while it is examined is passed
-// over.
-std::optional<Pid> scan(Os& os) {
-  for (const Pid pid : os.list_processes()) {
+}  // namespace
+
+std::optional<std::string> selectable_exe_path(Os& os, Pid pid) {
+  try {
+    return os.exe_path(pid);
+  } catch (const std::system_error& e) {
+    if (process_gone(e)) return std::nullopt;
+    // The owner can always be read: a process of another user cannot be
+    // selected anyway, and one of the proxy user must not pass unseen.
     try {
-      if (os.exe_path(pid).find(kSquidBinary) == std::string::npos) continue;
-      if (os.user_name(pid) != kProxyUser) continue;
-    } catch (const std::system_error& e) {
-      if (cannot_examine(e)) continue;
+      if (os.user_name(pid) != kProxyUser) return std::nullopt;
+    } catch (const std::system_error& owner_error) {
+      if (process_gone(owner_error)) return std::nullopt;
       throw;
     }
-    return pid;
+    throw;
   }
-  return std::nullopt;
 }
 
-}  // namespace
+void scan_proxy_processes(Os& os, const std::function<bool(Pid)>& visit) {
+  for (const Pid pid : os.list_processes()) {
+    const auto exe = selectable_exe_path(os, pid);
+    if (!exe || exe->find(kSquidBinary) == std::string::npos) continue;
+    try {
+      if (os.user_name(pid) != kProxyUser) continue;
+    } catch (const std::system_error& e) {
+      if (process_gone(e)) continue;
+      throw;
+    }
+    if (!visit(pid)) return;
+  }
+}
 
 Pid pid_file_number(std::string_view content) {
   const auto number = parse_decimal(content);
@@ -45,12 +59,21 @@ Pid pid_file_number(std::string_view content) {
   return static_cast<Pid>(*number);
 }
 
+Pid pid_file_pid(Os& os) {
+  // Content past the bound, or that cannot be read at once, names no PID.
+  const auto file = os.read_small_file(kPidFile, kPidFileLimit);
+  return file.content ? pid_file_number(*file.content) : 0;
+}
+
 std::optional<Pid> squid_pid(Os& os) {
-  if (const auto content = os.read_file(kPidFile)) {
-    const Pid candidate = pid_file_number(*content);
-    if (candidate > 0 && os.process_exists(candidate) && runs_proxy(os, candidate)) return candidate;
-  }
-  return scan(os);
+  const Pid candidate = pid_file_pid(os);
+  if (candidate > 0 && os.process_exists(candidate) && runs_proxy(os, candidate)) return candidate;
+  std::optional<Pid> found;
+  scan_proxy_processes(os, [&](Pid pid) {
+    found = pid;
+    return false;
+  });
+  return found;
 }
 
 }  // namespace pw

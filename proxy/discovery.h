@@ -2,7 +2,9 @@
 // running proxy, otherwise by a scan of the process table.
 #pragma once
 
+#include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/os.h"
@@ -15,5 +17,19 @@ std::optional<Pid> squid_pid(Os& os);
 // The PID that a PID file's content names; 0 when it names no usable one
 // (not a decimal integer, not greater than 0, or too large to be a PID).
 Pid pid_file_number(std::string_view content);
+
+// The PID that the PID file names now; 0 when it is missing or names none.
+Pid pid_file_pid(Os& os);
+
+// Calls VISIT, in the table's order, with each process that the scan takes
+// for the main proxy process (its path contains the proxy's program and its
+// owner is the proxy user), until VISIT returns false.
+void scan_proxy_processes(Os& os, const std::function<bool(Pid)>& visit);
+
+// The executable path of PID, read for a selection by owner. nullopt when the
+// process cannot be selected: it has ended, or its path cannot be read and it
+// belongs to another user. When the path of a process of the proxy user cannot
+// be read, the error stands and the run ends.
+std::optional<std::string> selectable_exe_path(Os& os, Pid pid);
 
 }  // namespace pw

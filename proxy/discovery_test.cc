@@ -39,12 +39,23 @@ TEST(SquidPid, TrustsAPidFileNamingARunningProxy) {
 }
 
 TEST(SquidPid, ScansWhenThePidFileHoldsNoUsablePid) {
-  for (const char* content : {"", "0", "-1", "squid\n", "12.5", "99999999999999999999", "4242\n"}) {
+  const std::string past_the_bound = std::string(kPidFileLimit - 3, ' ') + "812";
+  for (const std::string content : {"", "0", "-1", "squid\n", "12.5", "99999999999999999999", "4242\n"}) {
     FakeOs os;  // PID 4242 does not run
     os.add_process(900, kProxy);
     os.set_file(kPidFile, content);
     EXPECT_EQ(squid_pid(os), 900) << '"' << content << '"';
   }
+  FakeOs os;
+  os.add_process(812, {.exe = kSquidBinary, .user = "root"});  // named by the file alone
+  os.add_process(900, kProxy);
+  os.set_file(kPidFile, past_the_bound);
+  EXPECT_EQ(squid_pid(os), 812);
+  os.set_file(kPidFile, past_the_bound + " ");  // one byte more than is read
+  EXPECT_EQ(squid_pid(os), 900);
+  os.set_file(kPidFile, "812\n");
+  os.set_unreadable(kPidFile);  // a FIFO with a silent writer, say
+  EXPECT_EQ(squid_pid(os), 900);
 }
 
 TEST(SquidPid, DistrustsAPidFileNamingAnotherProgram) {
@@ -64,6 +75,15 @@ TEST(SquidPid, TrustsAPidFileWhosePathItMayNotRead) {
   os.fail_queries(812, EACCES);
   os.set_file(kPidFile, "812");
   EXPECT_EQ(squid_pid(os), 812);
+}
+
+TEST(SquidPid, APidFileRemovedOnceReadIsNoError) {
+  FakeOs os;
+  os.add_process(812, kProxy);
+  os.set_file(kPidFile, "812\n");
+  os.after_read(kPidFile, [&] { os.remove_file(kPidFile); });
+  EXPECT_EQ(squid_pid(os), 812);
+  EXPECT_EQ(squid_pid(os), 812);  // now from the scan
 }
 
 TEST(SquidPid, ScansWhenThePidFilesProcessEndsWhileExamined) {
@@ -99,14 +119,56 @@ TEST(SquidPid, ScanTakesTheFirstProxyProcessOfTheProxyUser) {
   }
 }
 
-TEST(SquidPid, ScanPassesOverProcessesThatCannotBeExamined) {
-  for (const int err : {ESRCH, ENOENT, EACCES, EPERM}) {
+TEST(SquidPid, AnUnreadablePathIsPassedOverOnlyForAnotherUser) {
+  const struct {
+    const char* label;
+    int exe_error;
+    const char* owner;
+    bool ends_run;
+  } cases[] = {
+      {"ended", ESRCH, kProxyUser, false},
+      {"ended, /proc entry gone", ENOENT, kProxyUser, false},
+      {"refused, root's", EACCES, "root", false},
+      {"not permitted, another user's", EPERM, "postfix", false},
+      {"path too long, another user's", ENAMETOOLONG, "nobody", false},
+      {"refused, the proxy user's", EACCES, kProxyUser, true},
+      {"path too long, the proxy user's", ENAMETOOLONG, kProxyUser, true},
+  };
+  for (const auto& c : cases) {
     FakeOs os;
-    os.add_process(1, kProxy);
-    os.fail_queries(1, err);
+    os.add_process(1, {.exe = kSquidBinary, .user = c.owner});
+    os.fail_query(1, "exe", c.exe_error);
     os.add_process(2, kProxy);
-    EXPECT_EQ(squid_pid(os), 2) << err;
+    if (c.ends_run) {
+      EXPECT_THROW(squid_pid(os), std::system_error) << c.label;
+    } else {
+      EXPECT_EQ(squid_pid(os), 2) << c.label;
+    }
   }
+}
+
+TEST(SquidPid, TheOwnerIsReadOnlyForAProxyPathOrAnUnreadablePath) {
+  FakeOs os;
+  os.add_process(1, {.exe = "/bin/sh"});
+  os.add_process(2, {.exe = kSquidBinary});
+  os.add_process(3, {});
+  os.fail_query(3, "exe", EACCES);
+  std::vector<Pid> asked;
+  for (const Pid pid : {1, 2, 3}) os.on_query(pid, "user", [&asked, pid] { asked.push_back(pid); });
+  EXPECT_EQ(squid_pid(os), std::nullopt);
+  EXPECT_EQ(asked, (std::vector<Pid>{2, 3}));
+}
+
+TEST(SquidPid, ANameLookupOrAListingThatFailsEndsTheRun) {
+  FakeOs os;
+  os.add_process(1, kProxy);
+  os.fail_query(1, "user", EMFILE);
+  EXPECT_THROW(squid_pid(os), std::system_error);
+
+  FakeOs listing;
+  listing.add_process(1, kProxy);
+  listing.fail_listing(EIO);
+  EXPECT_THROW(squid_pid(listing), std::system_error);
 }
 
 TEST(SquidPid, ScanPassesOverAProcessEndingBetweenPathAndOwner) {

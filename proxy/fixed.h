@@ -1,11 +1,15 @@
 // The proxy's fixed paths, command lines, limits and the lines this layer prints.
 #pragma once
 
+#include <cstddef>
+
 namespace pw {
 
 inline constexpr char kSquidBinary[] = "/usr/sbin/squid";  // what a proxy's path contains
 inline constexpr char kPidFile[] = "/var/run/squid/squid.pid";
 inline constexpr char kProxyUser[] = "squid";
+// The most of the PID file that is read: a PID and white space fit many times.
+inline constexpr std::size_t kPidFileLimit = 4096;
 
 // Start sequence.
 inline constexpr char kSysctl[] = "/sbin/sysctl";

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/fake_os.h"
-#include "platform/test_util.h"
 #include "platform/text.h"
 #include "proxy/fixed.h"
+#include "report/journal_test_util.h"
 
 namespace pw {
 namespace {

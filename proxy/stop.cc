@@ -9,11 +9,32 @@
 namespace pw {
 namespace {
 
-// SIGTERM and at once SIGKILL to PID. A process that has already ended by the
-// time it is opened or signalled is what the forced stop wants anyway.
-void force_stop(Os& os, Pid pid) {
+// Whether the forced stop may signal the opened process: it runs the proxy's
+// program as the proxy user, or it is the process that the PID file names and
+// that discovery trusts. Every answer is confirmed through the handle.
+bool may_force_stop(Os& os, Process& process) {
+  const bool named = pid_file_pid(os) == process.pid();
+  std::string exe;
+  try {
+    exe = process.exe_path();
+  } catch (const std::system_error& e) {
+    // A path that may not be read is trusted for the named process only.
+    if (!named || !access_refused(e)) throw;
+    (void)process.user_name();  // confirms that the opened process lives
+    return true;
+  }
+  if (exe.find(kSquidBinary) == std::string::npos) return false;
+  return named || process.user_name() == kProxyUser;
+}
+
+// SIGTERM and at once SIGKILL to PID, once its handle shows that it may be
+// signalled; ANNOUNCE prints its line first. A process that has already ended
+// by then, or no longer qualifies, is what the forced stop wants anyway.
+void force_stop(Os& os, Pid pid, bool announce) {
   try {
     const auto process = os.open_process(pid);
+    if (!may_force_stop(os, *process)) return;
+    if (announce) os.out(fill(kKillingLine, {std::to_string(pid)}));
     process->terminate();
     process->kill();
   } catch (const std::system_error& e) {
@@ -51,7 +72,15 @@ bool squid_stop(Os& os) {
     return true;
   }
   os.out(fill(kKillingLine, {std::to_string(*last_seen)}));
-  force_stop(os, *last_seen);
+  force_stop(os, *last_seen, false);
+  // Squid's kill command reaches its master alone: every other process that
+  // could be taken for the main one (the kids of several workers) goes too.
+  std::vector<Pid> others;
+  scan_proxy_processes(os, [&](Pid pid) {
+    if (pid != *last_seen) others.push_back(pid);
+    return true;
+  });
+  for (const Pid other : others) force_stop(os, other, true);
   os.sleep(1);
 
   if (!squid_pid(os)) {

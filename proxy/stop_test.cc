@@ -5,9 +5,9 @@
 #include <csignal>
 
 #include "platform/fake_os.h"
-#include "platform/test_util.h"
 #include "platform/text.h"
 #include "proxy/fixed.h"
+#include "report/journal_test_util.h"
 
 namespace pw {
 namespace {
@@ -146,6 +146,60 @@ TEST_F(SquidStop, AProxyEndingJustBeforeItsSignalsIsStoppedAnyway) {
                             {sleep_entry(1), "[Stopping]......: Terminate process success",
                              "[Stopping]......: No other processes.", kJournalEntry}}))
         << c.label;
+  }
+}
+
+TEST_F(SquidStop, ForcedStopTakesEveryProcessTheScanWouldName) {
+  // Several workers: the kill command reaches the master alone.
+  for (const Pid kid : {813, 814}) os_.add_process(kid, kProxy);
+  os_.add_process(815, {.exe = "/usr/lib/squid/pinger", .user = kProxyUser});
+  os_.add_process(816, {.exe = kSquidBinary, .user = "root"});
+  EXPECT_TRUE(squid_stop(os_));
+  EXPECT_EQ(os_.seconds_slept(), 7);
+  EXPECT_EQ(os_.trace(),
+            concat({opening_,
+                    waits(812, 6),
+                    {"[Stopping]......: Killing process 812", signal_entry(812, SIGTERM), signal_entry(812, SIGKILL),
+                     "[Stopping]......: Killing process 813", signal_entry(813, SIGTERM), signal_entry(813, SIGKILL),
+                     "[Stopping]......: Killing process 814", signal_entry(814, SIGTERM), signal_entry(814, SIGKILL),
+                     sleep_entry(1), "[Stopping]......: Terminate process success",
+                     "[Stopping]......: Terminate process 815 [/usr/lib/squid/pinger]", signal_entry(815, SIGTERM),
+                     signal_entry(815, SIGKILL), "[Stopping]......: No other processes.", kJournalEntry}}));
+  EXPECT_TRUE(os_.has_process(816));
+}
+
+TEST_F(SquidStop, ForcedStopSignalsOnlyWhatItsHandleShowsToQualify) {
+  const struct {
+    const char* label;
+    std::function<void(FakeOs&)> arrange;
+    std::vector<std::string> forced;
+  } cases[] = {
+      {"the main PID taken by another program before the open",
+       [](FakeOs& os) {
+         os.on_query(812, "open", [&os] { os.add_process(812, {.exe = "/usr/sbin/sshd", .user = "root"}); });
+       },
+       {}},
+      {"a kid's PID taken by another user's process after the open",
+       [](FakeOs& os) {
+         os.add_process(813, kProxy);
+         os.after_query(813, "open", [&os] { os.add_process(813, {.exe = kSquidBinary, .user = "root"}); });
+       },
+       {signal_entry(812, SIGTERM), signal_entry(812, SIGKILL)}},
+      {"the PID file's process, whose path may not be read",
+       [](FakeOs& os) { os.fail_query(812, "exe", EACCES); },
+       {signal_entry(812, SIGTERM), signal_entry(812, SIGKILL)}},
+  };
+  for (const auto& c : cases) {
+    FakeOs os(db_);
+    os.set_file(kPidFile, "812\n");
+    os.add_process(812, kProxy);
+    c.arrange(os);
+    EXPECT_TRUE(squid_stop(os)) << c.label;
+    std::vector<std::string> signals;
+    for (const auto& entry : os.trace()) {
+      if (entry.starts_with("! ") || entry.starts_with("[Stopping]......: Killing")) signals.push_back(entry);
+    }
+    EXPECT_EQ(signals, concat({{"[Stopping]......: Killing process 812"}, c.forced})) << c.label;
   }
 }
 

@@ -10,8 +10,9 @@
 namespace pw {
 
 // The PIDs of the proxy-user processes (a non-empty executable path, owned by
-// the user squid), in the table's order. A process that cannot be examined is
-// passed over.
+// the user squid), in the table's order. A process that ends while it is
+// examined is passed over, and so is one of another user whose path cannot be
+// read; any other failure ends the run.
 std::vector<Pid> all_pids(Os& os);
 
 // Sends SIGTERM and SIGKILL to every proxy-user process. True when none is
@@ -23,5 +24,10 @@ void ps_aux(Os& os);
 
 // A command line as a bracketed list of quoted arguments: ['a', "b'c", 'd\n'].
 std::string list_form(const std::vector<std::string>& arguments);
+
+// An executable path as the listing and the sweep print it: its control
+// characters escaped as the list form escapes them, so that a path cannot
+// make a line of its own; any other byte as it is.
+std::string printable_path(const std::string& path);
 
 }  // namespace pw

@@ -23,16 +23,27 @@ TEST(AllPids, SelectsProcessesOfTheProxyUserWithAPath) {
   EXPECT_EQ(all_pids(os), (std::vector<Pid>{10, 9}));
 }
 
-TEST(AllPids, PassesOverProcessesThatCannotBeExamined) {
+TEST(AllPids, PassesOverEndedProcessesAndOtherUsersUnreadableOnes) {
   FakeOs os;
-  os.add_process(1, kProxy);
+  os.add_process(1, {.exe = "/usr/sbin/sshd"});
   os.add_process(2, kProxy);
   os.add_process(3, kProxy);
-  os.fail_queries(1, EACCES);
+  os.add_process(4, {.exe = "/home/u/deep/program", .user = "u"});
+  os.fail_query(1, "exe", EACCES);
   os.on_query(2, "user", [&] { os.end_process(2); });
+  os.fail_query(4, "exe", ENAMETOOLONG);
   EXPECT_EQ(all_pids(os), std::vector<Pid>{3});
-  os.fail_queries(3, EIO);
+
+  // What cannot be read of the proxy user's processes, a failed name lookup and
+  // a failed listing end the run rather than hide a process.
+  os.fail_query(3, "exe", EACCES);
   EXPECT_THROW(all_pids(os), std::system_error);
+  os.fail_query(3, "exe", 0);
+  os.fail_query(3, "user", EIO);
+  EXPECT_THROW(all_pids(os), std::system_error);
+  FakeOs listing;
+  listing.fail_listing(ENOMEM);
+  EXPECT_THROW(all_pids(listing), std::system_error);
 }
 
 TEST(GostsStop, WithNothingLeftListsOnce) {
@@ -61,7 +72,7 @@ TEST(GostsStop, SignalsEveryProxyUserProcess) {
 TEST(GostsStop, AFailureWithOneProcessIsReportedAndTheSweepGoesOn) {
   FakeOs os;
   os.add_process(30, kProxy);  // ends before it is opened
-  os.add_process(31, kProxy);  // ends after SIGTERM
+  os.add_process(31, kProxy);  // ends on SIGTERM: no failure for its SIGKILL
   os.add_process(32, kProxy);  // refuses signals
   os.add_process(33, kProxy);
   os.on_query(30, "open", [&] { os.end_process(30); });
@@ -73,13 +84,30 @@ TEST(GostsStop, AFailureWithOneProcessIsReportedAndTheSweepGoesOn) {
                             "[Stopping]......: Terminated process 30 []",
                             "[Stopping]......: Terminate process 31 [/usr/sbin/squid]",
                             signal_entry(31, SIGTERM),
-                            "[Stopping]......: Terminated process 31 [/usr/sbin/squid]",
                             "[Stopping]......: Terminate process 32 [/usr/sbin/squid]",
                             "[Stopping]......: Terminated process 32 [/usr/sbin/squid]",
                             "[Stopping]......: Terminate process 33 [/usr/sbin/squid]",
                             signal_entry(33, SIGTERM),
                             signal_entry(33, SIGKILL),
                         }));
+}
+
+TEST(GostsStop, SignalsOnlyAProcessItsHandleStillShowsAsTheProxyUsers) {
+  FakeOs os;
+  os.add_process(30, kProxy);
+  os.add_process(31, kProxy);
+  // Between the listing and the open, PID 30 goes to root's sshd; right after
+  // the open, 31 ends and root's program takes its PID.
+  os.on_query(30, "open", [&] { os.add_process(30, {.exe = "/usr/sbin/sshd", .user = "root"}); });
+  os.after_query(31, "open", [&] { os.add_process(31, {.exe = kSquidBinary, .user = "root"}); });
+  gosts_stop(os);
+  EXPECT_EQ(os.trace(), (std::vector<std::string>{
+                            "[Stopping]......: Terminated process 30 [/usr/sbin/sshd]",
+                            "[Stopping]......: Terminated process 31 []",
+                            "[Stopping]......: No other processes.",
+                        }));
+  EXPECT_TRUE(os.has_process(30));
+  EXPECT_TRUE(os.has_process(31));
 }
 
 TEST(GostsStop, AProcessRespawnedAtOnceLeavesTheSweepFalse) {
@@ -134,6 +162,21 @@ TEST(PsAux, PassesOverAProcessEndingWhileRead) {
   os.on_query(1, "cmdline", [&] { os.end_process(1); });
   ps_aux(os);
   EXPECT_EQ(os.lines(), std::vector<std::string>{"[2] '/usr/sbin/squid'[[]] (1)"});
+}
+
+TEST(PsAux, EscapesControlCharactersInAPath) {
+  FakeOs os;
+  os.add_process(7, {.exe = "/tmp/x\n[1] '/usr/sbin/squid'[[]] (0)", .user = kProxyUser, .parent = 1});
+  os.add_process(8, {.exe = "/tmp/t\tr\rdel\x7f\x01 caf\xc3\xa9 a\\b", .user = kProxyUser, .parent = 1});
+  ps_aux(os);
+  gosts_stop(os);
+  EXPECT_EQ(os.lines(), (std::vector<std::string>{
+                            "[7] '/tmp/x\\n[1] '/usr/sbin/squid'[[]] (0)'[[]] (1)",
+                            "[8] '/tmp/t\\tr\\rdel\\x7f\\x01 caf\xc3\xa9 a\\b'[[]] (1)",
+                            "[Stopping]......: Terminate process 7 [/tmp/x\\n[1] '/usr/sbin/squid'[[]] (0)]",
+                            "[Stopping]......: Terminate process 8 [/tmp/t\\tr\\rdel\\x7f\\x01 caf\xc3\xa9 a\\b]",
+                            "[Stopping]......: No other processes.",
+                        }));
 }
 
 TEST(PsAux, PrintsNothingWithoutProxyUserProcesses) {

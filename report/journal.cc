@@ -25,7 +25,7 @@ std::string journal_statement(std::int64_t zdate, int severity, const std::strin
 void squid_admin_mysql(Os& os, int severity, const std::string& subject, const std::string& text) {
   const std::string sql = journal_statement(os.now(), severity, subject, text);
   try {
-    QUERY_SQL(os, sql, os.event_database());
+    QUERY_SQL(os, sql, os.begin_journal_event());
   } catch (const std::exception& e) {
     os.out(fill(kSqliteErrorLine, {failure_report("squid_admin_mysql", e)}));
   }

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "platform/fake_os.h"
-#include "platform/test_util.h"
+#include "report/journal_test_util.h"
 
 namespace pw {
 namespace {

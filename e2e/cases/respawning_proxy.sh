@@ -1,4 +1,5 @@
-# A proxy that a supervisor restarts at once: the forced stop fails.
+# A proxy that a supervisor of root's restarts at once: the forced stop, which
+# takes every process that could be the main one, fails all the same.
 source "$E2E_LIB"
 use_fake_squid respawn
 
@@ -10,7 +11,7 @@ pw stop
 check_ran "stop" 0
 check "stop: opening line" "[Stopping]......: Terminate process $pid" "$(first_line "$OUT")"
 check_match "stop: ends in the forced stop's failure" \
-  $'\n\\[Stopping\\]\\.\\.\\.\\.\\.\\.: Waiting pid [0-9]+ 5/5\n\\[Stopping\\]\\.\\.\\.\\.\\.\\.: Killing process [0-9]+\n\\[Stopping\\]\\.\\.\\.\\.\\.\\.: \\[Failed\\]\n$' "$OUT"
+  $'\n\\[Stopping\\]\\.\\.\\.\\.\\.\\.: Waiting pid [0-9]+ 5/5\n(\\[Stopping\\]\\.\\.\\.\\.\\.\\.: Killing process [0-9]+\n){2}\\[Stopping\\]\\.\\.\\.\\.\\.\\.: \\[Failed\\]\n$' "$OUT"
 check "stop: progress" "110 'Stopping {failed}...'" "$(decoded "$PROGRESS")"
 check "stop: journal" "0|Failed Stopping proxy service||Proxy Service|proxywarden|0" "$(journal | tail -n 1)"
 check_match "still running" "^[0-9]+$" "$(main_pid)"

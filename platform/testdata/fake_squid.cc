@@ -5,7 +5,7 @@
 //   FAKE_SQUID_UID      the uid the daemon runs as (default: the user squid)
 //   FAKE_SQUID_MODE     comma-separated: never (never comes up), stubborn
 //                       (ignores SIGTERM and the kill command), respawn (a
-//                       supervisor restarts it at once), spin (uses the CPU),
+//                       supervisor of root's keeps two running), spin (uses the CPU),
 //                       strays (two helper processes that outlive it), late=N
 //                       (stays root, unseen, for N seconds before it comes up)
 #include <fcntl.h>
@@ -111,15 +111,19 @@ void start() {
     drop_privileges();
     serve();
   }
-  // A supervisor, itself a process of the proxy user running the proxy's
-  // program, that restarts the daemon the moment it ends: some proxy process
-  // is always there to be found.
-  drop_privileges();
-  for (;;) {
-    const pid_t child = ::fork();
-    if (child == 0) serve();
-    while (::waitpid(child, nullptr, 0) < 0) {
+  // A supervisor of root's, as a service manager would be, that keeps two
+  // daemons running and starts another the moment one ends: some proxy process
+  // is always there to be found, and after a forced stop one is back at once.
+  auto spawn = [] {
+    if (::fork() == 0) {
+      drop_privileges();
+      serve();
     }
+  };
+  spawn();
+  spawn();
+  for (;;) {
+    if (::wait(nullptr) > 0) spawn();
   }
 }
 
