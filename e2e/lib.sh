@@ -67,7 +67,7 @@ journal() {
 
 main_pid() { pw pid; sed -n 's/^PID of main proxy service is \[\(.*\)\]$/\1/p' <<<"$OUT"; }
 
-# use_fake_squid MODE: a fake proxy program at /usr/sbin/squid (see fake_squid.cc).
+# use_fake_squid MODE: a fake proxy program at /usr/sbin/squid (see tools/fake_squid.cc).
 use_fake_squid() {
   install -m 0755 "$FAKE_SQUID" /usr/sbin/squid
   export FAKE_SQUID_MODE="$1"

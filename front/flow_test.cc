@@ -26,8 +26,8 @@ class Flow : public ::testing::Test {
   void SetUp() override {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the fake proxy under its own uid";
     ::chmod(root_.path().c_str(), 0755);
-    for (const char* dir : {"/usr/sbin", "/sbin", "/var/run/squid", "/usr/share/brantelbase/ressources/logs/web",
-                            "/home/brantel/SQLITE", "/etc/brantelbase/settings"}) {
+    for (const char* dir :
+         {"/usr/sbin", "/sbin", "/var/run/squid", kProgressDir, "/home/brantel/SQLITE", "/etc/brantelbase/settings"}) {
       fs::create_directories(root_ / dir);
     }
     for (const auto& entry : fs::recursive_directory_iterator(root_.path())) ::chmod(entry.path().c_str(), 0755);

@@ -1,12 +1,17 @@
 // Fixed paths of the machine's side: the helper library and the event database.
 #pragma once
 
+#include "platform/text.h"
+
 namespace pw {
 
+// The appliance's shared directory, which holds the helper library and the
+// console's files. CMakeLists.txt reads it from this line to install the
+// library there.
+inline constexpr char kResourcesDir[] = "/usr/share/brantelbase/ressources";
 inline constexpr char kHelperLibraryName[] = "libunix.so";
 // Searched last, after the loader's own search path.
-inline constexpr char kHelperLibraryDir[] = "/usr/share/brantelbase/ressources";
-inline constexpr char kHelperLibraryPath[] = "/usr/share/brantelbase/ressources/libunix.so";
+inline constexpr auto& kHelperLibraryPath = joined<kResourcesDir, "/", kHelperLibraryName>;
 // Where the helper library keeps the appliance's settings, one file per key.
 inline constexpr char kSettingsDir[] = "/etc/brantelbase/settings";
 inline constexpr char kEventDatabase[] = "/home/brantel/SQLITE/system_events.db";

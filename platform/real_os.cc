@@ -402,7 +402,7 @@ class RealOs final : public Os {
     return address;
   }
 
-  static constexpr std::size_t kOutputBuffer = 64 * 1024;
+  static constexpr std::size_t kOutputBuffer = std::size_t{64} * 1024;
 
   PutContents put_contents_ = nullptr;
   GetInfoInt get_info_int_ = nullptr;

@@ -24,7 +24,7 @@ std::string failure_report(const std::string& place, const std::exception& e) {
   std::string report = "in " + place + "\n";
   std::string kind;
   if (const auto* sql = dynamic_cast<const SqlFailure*>(&e)) {
-    for (const auto& inner : sql->places()) report += "  in " + inner + "\n";
+    report += "  in " + sql->place() + "\n";
     kind = sql->kind();
   } else {
     kind = type_name(e);

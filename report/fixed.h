@@ -3,10 +3,15 @@
 
 #include <cstdint>
 
+#include "platform/fixed.h"
+#include "platform/text.h"
+
 namespace pw {
 
-inline constexpr char kStartStopProgress[] = "/usr/share/brantelbase/ressources/logs/web/squid.quick.progress";
-inline constexpr char kRestartProgress[] = "/usr/share/brantelbase/ressources/logs/web/squid.quick.rprogress";
+// The progress files the console polls.
+inline constexpr auto& kProgressDir = joined<kResourcesDir, "/logs/web">;
+inline constexpr auto& kStartStopProgress = joined<kProgressDir, "/squid.quick.progress">;
+inline constexpr auto& kRestartProgress = joined<kProgressDir, "/squid.quick.rprogress">;
 
 inline constexpr char kJournalInsert[] =
     "INSERT OR IGNORE INTO `squid_admin_mysql` "

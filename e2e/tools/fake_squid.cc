@@ -72,13 +72,18 @@ void drop_privileges() {
   if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) std::_Exit(3);
 }
 
+// The PID file for the SIGTERM handler, set before the handler is installed:
+// the handler only reads it, and unlink and _Exit are async-signal-safe.
+const char* term_pid_file = nullptr;
+
 void on_term(int) {
-  ::unlink(pid_file().c_str());
+  ::unlink(term_pid_file);
   std::_Exit(0);
 }
 
 [[noreturn]] void serve() {
   (void)::signal(SIGHUP, SIG_IGN);  // reconfigure
+  term_pid_file = pid_file().c_str();
   (void)::signal(SIGTERM, mode("stubborn") ? SIG_IGN : on_term);
   if (mode("strays")) {
     for (int i = 0; i < 2; ++i) {
