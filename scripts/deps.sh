@@ -14,7 +14,7 @@ fi
 status=0
 apt-get install -y --no-install-recommends \
   cmake make g++ pkg-config dpkg-dev file libsqlite3-dev sqlite3 libgtest-dev libgmock-dev \
-  util-linux procps iproute2 squid php-cli curl man-db \
+  util-linux procps iproute2 squid php-cli curl man-db strace \
   clang libclang-rt-14-dev clang-tidy clang-format libgmp-dev || status=$?
 [[ -n "$held_off" ]] && rm -f /usr/sbin/policy-rc.d
 exit "$status"
