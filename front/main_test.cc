@@ -8,10 +8,11 @@
 namespace pw {
 namespace {
 
-Finished run_with_library_dir(const std::string& dir, const std::vector<std::string>& arguments) {
+Finished run_with_library_dir(const std::string& dir, const std::vector<std::string>& arguments,
+                              Streams streams = Streams::kApart) {
   std::vector<std::string> argv{PROXYWARDEN_BINARY};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  return run_program(argv, {"LD_LIBRARY_PATH=" + dir});
+  return run_program(argv, {"LD_LIBRARY_PATH=" + dir}, streams);
 }
 
 TEST(Program, WithoutAnActionWordIsSilentAndSucceeds) {
@@ -24,11 +25,18 @@ TEST(Program, WithoutAnActionWordIsSilentAndSucceeds) {
   }
 }
 
-TEST(Program, AHelperLibraryLackingAnOperationEndsTheRun) {
-  const auto run = run_with_library_dir(INCOMPLETE_HELPER_LIBRARY_DIR, {"pid"});
+TEST(Program, OutputThatCannotBeWrittenEndsTheRunNamingItsError) {
+  // pid only reads the PID file and the process table.
+  const auto run = run_program({"/bin/sh", "-c", std::string("exec \"$0\" pid > /dev/full"), PROXYWARDEN_BINARY},
+                               {std::string("LD_LIBRARY_PATH=") + HELPER_LIBRARY_BUILD_DIR}, Streams::kTogether);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "proxywarden: the helper library libunix.so lacks GET_INFO_INT\n");
+  EXPECT_EQ(run.out, "proxywarden: write to standard output: No space left on device\n");
+}
+
+TEST(Program, AHelperLibraryLackingAnOperationEndsTheRun) {
+  const auto run = run_with_library_dir(INCOMPLETE_HELPER_LIBRARY_DIR, {"pid"}, Streams::kTogether);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "proxywarden: the helper library libunix.so lacks GET_INFO_INT\n");
 }
 
 TEST(Program, AMissingHelperLibraryEndsTheRun) {

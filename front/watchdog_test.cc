@@ -76,6 +76,13 @@ TEST_F(Watchdog, ReloadRecordsTheEventThenReconfigures) {
             std::vector<std::string>{"Reloading Proxy service (Timeout exceed 15s) by the Watchdog Ports monitoring"});
 }
 
+TEST_F(Watchdog, AReloadWhoseShellCannotStartEndsTheRunAfterItsEvent) {
+  os_.fail_shell(EAGAIN);
+  EXPECT_THROW(reload_timeout_action(os_), std::system_error);
+  EXPECT_EQ(os_.trace(), std::vector<std::string>{kJournalEntry});
+  EXPECT_EQ(subjects().size(), 1u);
+}
+
 TEST_F(Watchdog, MemoryRestartRecordsTheMemoryShareThenRestarts) {
   os_.add_process(812, kProxy);
   os_.on_shell(kKillCommand, [&] { os_.end_process(812); });

@@ -1,9 +1,13 @@
 #include "platform/libunix.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
@@ -54,6 +58,45 @@ TEST(PutContents, KeepsTheOwnerOfTheFileItReplaces) {
   EXPECT_EQ(info.st_gid, 33u);
   EXPECT_EQ(info.st_mode & 07777, 0600u);
   EXPECT_EQ(read_whole_file(path), "new");
+}
+
+TEST(PutContents, KeepsOnlyThePermissionBitsOfTheFileItReplaces) {
+  TempDir dir;
+  const auto path = dir / "file";
+  write_whole_file(path, "old");
+  ASSERT_EQ(::chmod(path.c_str(), 07750), 0);
+  EXPECT_EQ(put_contents(path.c_str(), "new", 3), 0);
+  EXPECT_EQ(mode_of(path), 0750u);
+}
+
+TEST(PutContents, AnOldFileThatCannotBeExaminedIsLeftAsItIs) {
+  // A link that loops cannot be examined, and is no missing file either.
+  TempDir dir;
+  const auto path = dir / "squid.quick.progress";
+  std::filesystem::create_symlink("squid.quick.progress", path);
+  EXPECT_EQ(put_contents(path.c_str(), "new", 3), ELOOP);
+  EXPECT_TRUE(std::filesystem::is_symlink(path));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "a temporary file was left";
+}
+
+TEST(PutContents, ASignalThatEndsTheWriterLeavesNoTemporaryFile) {
+  TempDir dir;
+  const auto path = dir / "squid.quick.progress";
+  const std::string record = progress_record(35, "Stopping...");
+  for (int round = 0; round < 100; ++round) {
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+      for (;;) (void)put_contents(path.c_str(), record.data(), record.size());
+    }
+    // Somewhere in a write, most of the time.
+    std::this_thread::sleep_for(std::chrono::microseconds(200 + (round * 37) % 400));
+    ::kill(writer, round % 2 == 0 ? SIGTERM : SIGHUP);
+    int status = 0;
+    ::waitpid(writer, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "a temporary file was left";
+  EXPECT_EQ(read_whole_file(path), record);
 }
 
 TEST(PutContents, AMissingDirectoryIsReportedAndNotCreated) {

@@ -49,6 +49,15 @@ TEST_F(Journal, KeepsEveryRowForAWeek) {
   for (const auto& row : rows) EXPECT_EQ(row.removeafter - row.zdate, 604800);
 }
 
+TEST(JournalFailure, AFailureOutsideTheStatementRunnerIsReportedAndTheCallerGoesOn) {
+  FakeOs os;
+  os.fail_journal(EMFILE);
+  squid_admin_mysql(os, 1, "Success Stopping proxy service", "");
+  ASSERT_EQ(os.lines().size(), 1u);
+  EXPECT_EQ(os.lines()[0],
+            "[ERROR]: Sqlite in squid_admin_mysql\nstd::system_error: open the journal: Too many open files\n");
+}
+
 TEST(JournalFailure, AMissingTableIsReportedAndTheCallerGoesOn) {
   TempDir dir;
   const auto db = dir / "system_events.db";
