@@ -1,14 +1,19 @@
 // The real Os against processes the test starts itself.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <thread>
 
@@ -144,6 +149,55 @@ TEST_F(RealOs, SignalsReachOnlyTheOpenedProcess) {
   EXPECT_THROW(handle->exe_path(), std::system_error);
 }
 
+// Makes pidfd_open fail with ERR in this process from now on, as an old
+// kernel (ENOSYS) or a seccomp filter (EPERM) would.
+void refuse_pidfds(int err) {
+  sock_filter program[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (static_cast<unsigned>(err) & SECCOMP_RET_DATA)),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog filter{static_cast<unsigned short>(std::size(program)), program};
+  if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0) {
+    ::_exit(90);
+  }
+}
+
+TEST_F(RealOs, WithoutPidfdsSignalsGoByPidAfterTheLastQuery) {
+  for (const int err : {ENOSYS, EPERM}) {
+    Child target({program_, "30"});
+    wait_for_exec(*os_, target.pid(), program_);
+    Child ended({"/bin/true"});
+    const Pid ended_pid = ended.pid();
+    ended.reap();
+    const pid_t tester = ::fork();
+    if (tester == 0) {
+      refuse_pidfds(err);
+      const auto os = real_os();
+      int status = 0;
+      try {
+        os->open_process(ended_pid);
+        status = 1;  // an ended process was opened
+      } catch (const std::system_error& e) {
+        if (!process_gone(e)) status = 2;
+      }
+      try {
+        const auto handle = os->open_process(target.pid());
+        if (handle->exe_path() != program_) status = 3;
+        handle->terminate();
+      } catch (const std::exception&) {
+        status = 4;
+      }
+      ::_exit(status);
+    }
+    int status = 0;
+    ::waitpid(tester, &status, 0);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << err;
+    EXPECT_EQ(target.reap(), 128 + SIGTERM) << err;
+  }
+}
+
 TEST_F(RealOs, KillEndsAProcessThatIgnoresTerminate) {
   Child stubborn({"/bin/sh", "-c", "trap '' TERM; exec " + program_ + " 30"});
   wait_for_exec(*os_, stubborn.pid(), program_);
@@ -212,13 +266,17 @@ TEST_F(RealOs, AFileRemovedWhileItIsReadIsMissingNeverAnError) {
   std::atomic<bool> done = false;
   std::thread churn([&] {
     while (!done) {
-      write_whole_file(path, "812\n");
+      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (fd >= 0) {
+        (void)::write(fd, "812\n", 4);
+        ::close(fd);
+      }
       ::unlink(path.c_str());
     }
   });
   // Between a look and an open the file may go: the read says "missing".
   int failures = 0;
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < 200000; ++i) {
     try {
       const auto read = os_->read_small_file(path, 4096);
       if (read.exists && read.content != "812\n" && read.content != "") ++failures;
