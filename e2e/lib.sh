@@ -9,15 +9,28 @@ PIDFILE=/var/run/squid/squid.pid
 checks=0
 failures=0
 
-# pw ARGS...: runs the installed program; sets OUT, ERR and STATUS.
-pw() {
+# capture COMMAND...: runs COMMAND; sets OUT, ERR and STATUS.
+capture() {
   local out err
   out=$(mktemp) err=$(mktemp)
   STATUS=0
-  /usr/sbin/proxywarden "$@" >"$out" 2>"$err" || STATUS=$?
+  "$@" >"$out" 2>"$err" || STATUS=$?
   OUT=$(cat "$out"; echo x) OUT=${OUT%x}
   ERR=$(cat "$err"; echo x) ERR=${ERR%x}
   rm -f "$out" "$err"
+}
+
+# pw ARGS...: runs the installed program; sets OUT, ERR and STATUS.
+pw() { capture /usr/sbin/proxywarden "$@"; }
+
+# pw_traced LOG STRACE-OPTION... -- ARGS...: pw under strace -f, which writes
+# its trace to LOG; with -e inject=... it makes system calls fail.
+pw_traced() {
+  local log=$1 options=()
+  shift
+  while [[ $1 != -- ]]; do options+=("$1"); shift; done
+  shift
+  capture strace -f -o "$log" "${options[@]}" /usr/sbin/proxywarden "$@"
 }
 
 # check LABEL EXPECTED ACTUAL
@@ -73,7 +86,15 @@ use_fake_squid() {
   export FAKE_SQUID_MODE="$1"
 }
 
-# wait_until SECONDS COMMAND...: polls every 50 ms until COMMAND succeeds.
+# runs PID PATH: PID runs the program at PATH (it has made its exec).
+runs() { [[ "$(readlink "/proc/$1/exe" 2>/dev/null)" == "$2" ]]; }
+
+# Whether no process of the user squid is left.
+no_squid_process() { [[ -z $(pgrep -u squid) ]]; }
+
+# wait_until SECONDS COMMAND...: polls every 50 ms until COMMAND succeeds. The
+# arguments are expanded once, so a condition that reads the system is a command
+# or function of its own.
 wait_until() {
   local limit=$(( $1 * 20 )); shift
   for ((i = 0; i < limit; i++)); do "$@" && return 0; sleep 0.05; done

@@ -50,6 +50,9 @@ class Flow : public ::testing::Test {
       } catch (const std::system_error&) {
       }
     }
+    // Gone and reaped before the next test, which would take a dying proxy for
+    // a running one.
+    for (int i = 0; i < 500 && !os_.list_processes().empty(); ++i) ::usleep(10000);
   }
 
   std::string moved(const std::string& path) const { return root_.path() + path; }

@@ -7,7 +7,7 @@ setpriv --reuid=squid --regid=squid --clear-groups sleep 600 &
 stray=$!
 sleep 600 &
 bystander=$!
-wait_until 5 test "$(stat -c %U /proc/$stray)" = squid
+wait_until 5 runs "$stray" /usr/bin/sleep
 
 pw ps
 check_ran "ps" 0
