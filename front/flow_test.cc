@@ -31,7 +31,7 @@ class Flow : public ::testing::Test {
       fs::create_directories(root_ / dir);
     }
     for (const auto& entry : fs::recursive_directory_iterator(root_.path())) ::chmod(entry.path().c_str(), 0755);
-    ::chown(moved(kPidFile).substr(0, moved(kPidFile).rfind('/')).c_str(), uid_, uid_);
+    ASSERT_EQ(::chown(moved(kPidFile).substr(0, moved(kPidFile).rfind('/')).c_str(), uid_, uid_), 0);
     fs::copy_file(FAKE_SQUID, moved(kSquidBinary));
     write_whole_file(moved(kSysctl), "#!/bin/sh\necho \"$@\" >> " + root_ / "sysctl.log\n");
     ::chmod(moved(kSysctl).c_str(), 0755);

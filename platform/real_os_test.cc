@@ -81,7 +81,9 @@ class RealOs : public ::testing::Test {
 TEST_F(RealOs, DescribesAChildProcess) {
   const std::string shell = dir_ / "usr/sbin/squid-shell";
   std::filesystem::copy_file("/bin/sh", shell);
-  Child child({shell, "-c", "sleep 30; :", "it's", "tab\there", ""});
+  // An argument longer than one read of /proc comes back whole.
+  const std::string long_argument(10000, 'x');
+  Child child({shell, "-c", "sleep 30; :", "it's", "tab\there", "", long_argument});
   wait_for_exec(*os_, child.pid(), shell);
   const auto listed = os_->list_processes();
   EXPECT_NE(std::find(listed.begin(), listed.end(), child.pid()), listed.end());
@@ -90,7 +92,7 @@ TEST_F(RealOs, DescribesAChildProcess) {
   EXPECT_EQ(os_->exe_path(child.pid()), shell);
   EXPECT_EQ(os_->parent_pid(child.pid()), ::getpid());
   EXPECT_EQ(os_->command_line(child.pid()),
-            (std::vector<std::string>{shell, "-c", "sleep 30; :", "it's", "tab\there", ""}));
+            (std::vector<std::string>{shell, "-c", "sleep 30; :", "it's", "tab\there", "", long_argument}));
   EXPECT_EQ(os_->user_name(::getpid()), os_->user_name(child.pid()));
 }
 
@@ -268,7 +270,7 @@ TEST_F(RealOs, AFileRemovedWhileItIsReadIsMissingNeverAnError) {
     while (!done) {
       const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
       if (fd >= 0) {
-        (void)::write(fd, "812\n", 4);
+        EXPECT_EQ(::write(fd, "812\n", 4), 4);
         ::close(fd);
       }
       ::unlink(path.c_str());

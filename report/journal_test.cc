@@ -5,7 +5,9 @@
 #include <filesystem>
 
 #include "platform/fake_os.h"
+#include "report/fixed.h"
 #include "report/journal_test_util.h"
+#include "report/sqlite_library.h"
 
 namespace pw {
 namespace {
@@ -76,6 +78,37 @@ TEST(JournalFailure, AMissingDirectoryIsReportedAndNotCreated) {
   EXPECT_EQ(os.lines(), std::vector<std::string>{"[ERROR]: SQL cannot open " + dir / "SQLITE/system_events.db" +
                                                  ": unable to open database file: No such file or directory"});
   EXPECT_FALSE(std::filesystem::exists(dir / "SQLITE"));
+}
+
+// SQLite is loaded when the first event is written; a library that cannot be
+// loaded, or that lacks a function, is a journal failure like any other.
+TEST(JournalFailure, AnSqliteLibraryThatCannotBeLoadedIsReportedAndTheCallerGoesOn) {
+  struct Restore {
+    ~Restore() { use_sqlite_library(kSqliteLibrary); }
+  } restore;
+  const std::string incomplete = INCOMPLETE_HELPER_LIBRARY_DIR "/libunix.so";
+  const struct {
+    std::string file, failure;
+  } cases[] = {
+      {"libsqlite3-absent.so.0",
+       "cannot load the SQLite library libsqlite3-absent.so.0: libsqlite3-absent.so.0: cannot open shared object "
+       "file: No such file or directory"},
+      {incomplete, "the SQLite library " + incomplete + " lacks sqlite3_open_v2"},
+  };
+  for (const auto& c : cases) {
+    FakeMachine machine;
+    use_sqlite_library(c.file.c_str());
+    squid_admin_mysql(machine.os_, 0, "Failed to start proxy service", "");
+    EXPECT_EQ(machine.os_.lines(),
+              std::vector<std::string>{"[ERROR]: Sqlite in squid_admin_mysql\nstd::runtime_error: " + c.failure + "\n"})
+        << c.file;
+    // Loading is tried again at the next event, which the system's library writes.
+    use_sqlite_library(kSqliteLibrary);
+    squid_admin_mysql(machine.os_, 1, "Success Stopping proxy service", "");
+    const auto rows = journal_rows(machine.db_);
+    ASSERT_EQ(rows.size(), 1u) << c.file;
+    EXPECT_EQ(rows[0].subject, "Success Stopping proxy service");
+  }
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "report/query_sql.h"
 
-#include <sqlite3.h>
-
 #include <cerrno>
 #include <memory>
 
@@ -9,32 +7,35 @@
 #include "platform/text.h"
 #include "report/failure.h"
 #include "report/fixed.h"
+#include "report/sqlite_library.h"
 
 namespace pw {
 namespace {
 
 struct CloseConnection {
-  void operator()(sqlite3* connection) const { sqlite3_close_v2(connection); }
+  const SqliteLibrary* lib;
+  void operator()(sqlite3* connection) const { lib->close_v2(connection); }
 };
 struct FinalizeStatement {
-  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+  const SqliteLibrary* lib;
+  void operator()(sqlite3_stmt* statement) const { lib->finalize(statement); }
 };
 using Connection = std::unique_ptr<sqlite3, CloseConnection>;
 using Statement = std::unique_ptr<sqlite3_stmt, FinalizeStatement>;
 
-[[noreturn]] void fail(sqlite3* connection, const std::string& place) {
-  throw SqlFailure(sqlite_code_name(sqlite3_extended_errcode(connection)), sqlite3_errmsg(connection), place);
+[[noreturn]] void fail(const SqliteLibrary& lib, sqlite3* connection, const std::string& place) {
+  throw SqlFailure(sqlite_code_name(lib.extended_errcode(connection)), lib.errmsg(connection), place);
 }
 
-Connection open(const std::string& db) {
+Connection open(const SqliteLibrary& lib, const std::string& db) {
   sqlite3* raw = nullptr;
-  const int code = sqlite3_open_v2(db.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-  Connection connection(raw);
+  const int code = lib.open_v2(db.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  Connection connection(raw, CloseConnection{&lib});
   if (code != SQLITE_OK) {
-    const int err = raw != nullptr && sqlite3_system_errno(raw) != 0 ? sqlite3_system_errno(raw) : EIO;
-    throw Error(err, "cannot open " + db + ": " + (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(code)));
+    const int err = raw != nullptr && lib.system_errno(raw) != 0 ? lib.system_errno(raw) : EIO;
+    throw Error(err, "cannot open " + db + ": " + (raw != nullptr ? lib.errmsg(raw) : lib.errstr(code)));
   }
-  sqlite3_busy_timeout(connection.get(), kBusyTimeoutMs);
+  lib.busy_timeout(connection.get(), kBusyTimeoutMs);
   return connection;
 }
 
@@ -48,26 +49,26 @@ std::string ascii_text(const unsigned char* text, int size) {
   return kept;
 }
 
-Row read_row(sqlite3_stmt* statement) {
+Row read_row(const SqliteLibrary& lib, sqlite3_stmt* statement) {
   Row row;
-  const int columns = sqlite3_column_count(statement);
+  const int columns = lib.column_count(statement);
   row.reserve(static_cast<size_t>(columns));
   for (int i = 0; i < columns; ++i) {
-    switch (sqlite3_column_type(statement, i)) {
+    switch (lib.column_type(statement, i)) {
       case SQLITE_INTEGER:
-        row.emplace_back(static_cast<std::int64_t>(sqlite3_column_int64(statement, i)));
+        row.emplace_back(static_cast<std::int64_t>(lib.column_int64(statement, i)));
         break;
       case SQLITE_FLOAT:
-        row.emplace_back(sqlite3_column_double(statement, i));
+        row.emplace_back(lib.column_double(statement, i));
         break;
       case SQLITE_TEXT: {
-        const auto* text = sqlite3_column_text(statement, i);
-        row.emplace_back(ascii_text(text, sqlite3_column_bytes(statement, i)));
+        const auto* text = lib.column_text(statement, i);
+        row.emplace_back(ascii_text(text, lib.column_bytes(statement, i)));
         break;
       }
       case SQLITE_BLOB: {
-        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, i));
-        row.emplace_back(Blob{std::string(bytes, static_cast<size_t>(sqlite3_column_bytes(statement, i)))});
+        const auto* bytes = static_cast<const char*>(lib.column_blob(statement, i));
+        row.emplace_back(Blob{std::string(bytes, static_cast<size_t>(lib.column_bytes(statement, i)))});
         break;
       }
       default:
@@ -79,23 +80,23 @@ Row read_row(sqlite3_stmt* statement) {
 
 // Prepares and runs the one statement of SQL in autocommit mode, so that it
 // takes effect when it succeeds and is undone as a whole when it fails.
-Rows run(sqlite3* connection, const std::string& sql, bool fetchone) {
+Rows run(const SqliteLibrary& lib, sqlite3* connection, const std::string& sql, bool fetchone) {
   sqlite3_stmt* raw = nullptr;
   const char* tail = nullptr;
-  if (sqlite3_prepare_v2(connection, sql.c_str(), static_cast<int>(sql.size()), &raw, &tail) != SQLITE_OK) {
-    fail(connection, "preparing the statement");
+  if (lib.prepare_v2(connection, sql.c_str(), static_cast<int>(sql.size()), &raw, &tail) != SQLITE_OK) {
+    fail(lib, connection, "preparing the statement");
   }
-  Statement statement(raw);
+  Statement statement(raw, FinalizeStatement{&lib});
 
   // Whatever follows the first statement may hold nothing but blanks and
   // comments; a second statement is refused before the first one runs.
   sqlite3_stmt* second = nullptr;
   const int rest = static_cast<int>(sql.data() + sql.size() - tail);
-  if (sqlite3_prepare_v2(connection, tail, rest, &second, nullptr) != SQLITE_OK) {
-    fail(connection, "preparing the text after the statement");
+  if (lib.prepare_v2(connection, tail, rest, &second, nullptr) != SQLITE_OK) {
+    fail(lib, connection, "preparing the text after the statement");
   }
   if (second != nullptr) {
-    sqlite3_finalize(second);
+    lib.finalize(second);
     throw SqlFailure("MultipleStatements", "the text holds more than one statement", "preparing the statement");
   }
 
@@ -103,12 +104,12 @@ Rows run(sqlite3* connection, const std::string& sql, bool fetchone) {
   if (!statement) return rows;  // blanks or comments only
   // A statement that writes runs to its end even when only its first row is
   // wanted, so that all of its changes take effect.
-  const bool to_the_end = !fetchone || sqlite3_stmt_readonly(statement.get()) == 0;
+  const bool to_the_end = !fetchone || lib.stmt_readonly(statement.get()) == 0;
   for (;;) {
-    const int code = sqlite3_step(statement.get());
+    const int code = lib.step(statement.get());
     if (code == SQLITE_DONE) break;
-    if (code != SQLITE_ROW) fail(connection, "running the statement");
-    if (!fetchone || rows.empty()) rows.push_back(read_row(statement.get()));
+    if (code != SQLITE_ROW) fail(lib, connection, "running the statement");
+    if (!fetchone || rows.empty()) rows.push_back(read_row(lib, statement.get()));
     if (!to_the_end) break;
   }
   return rows;
@@ -117,9 +118,11 @@ Rows run(sqlite3* connection, const std::string& sql, bool fetchone) {
 }  // namespace
 
 std::optional<Rows> QUERY_SQL(Os& os, const std::string& sql, const std::string& db, bool fetchone) {
+  // A library that cannot be loaded is no Error of opening: it passes to the caller.
+  const SqliteLibrary& lib = sqlite();
   Connection connection;
   try {
-    connection = open(db);
+    connection = open(lib, db);
   } catch (const Error& e) {
     os.out(fill(kSqlErrorLine, {e.what()}));
     return std::nullopt;
@@ -127,7 +130,7 @@ std::optional<Rows> QUERY_SQL(Os& os, const std::string& sql, const std::string&
 
   Rows rows;
   try {
-    rows = run(connection.get(), sql, fetchone);
+    rows = run(lib, connection.get(), sql, fetchone);
   } catch (const std::exception& e) {
     connection.reset();
     os.out(fill(kSqlErrorLine, {failure_report("QUERY_SQL on " + db + ": " + sql, e)}));

@@ -13,7 +13,8 @@ if [[ ! -e /usr/sbin/policy-rc.d ]]; then
 fi
 status=0
 apt-get install -y --no-install-recommends \
-  cmake make g++ pkg-config dpkg-dev file libsqlite3-dev sqlite3 libgtest-dev libgmock-dev \
+  cmake make g++ pkg-config dpkg-dev file libsqlite3-dev sqlite3 libsqlite3-0 libgtest-dev libgmock-dev \
+  debhelper lintian devscripts \
   util-linux procps iproute2 squid php-cli curl man-db strace \
   clang libclang-rt-14-dev clang-tidy clang-format libgmp-dev || status=$?
 [[ -n "$held_off" ]] && rm -f /usr/sbin/policy-rc.d

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-20}
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPROXYWARDEN_FUZZ=ON \
-  -DPROXYWARDEN_TESTS=OFF -DPROXYWARDEN_STATIC_RUNTIME=OFF \
+  -DPROXYWARDEN_TESTS=OFF -DPROXYWARDEN_STATIC_RUNTIME=OFF -DPROXYWARDEN_FORTIFY=OFF \
   -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" > /dev/null
 cmake --build build-fuzz -j"$(nproc)" > /dev/null
 mkdir -p build-fuzz/failures
