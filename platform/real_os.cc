@@ -37,8 +37,13 @@ namespace {
 
 std::string proc_path(Pid pid, const char* entry) { return "/proc/" + std::to_string(pid) + "/" + entry; }
 
+// How a file under /proc ends: most are made whole at the open, so that a read
+// that does not fill the buffer has reached the end; cmdline is read from the
+// process's memory piece by piece, up to a read that returns nothing.
+enum class ProcFile { kMadeWhole, kPieceByPiece };
+
 // The whole content of a file under /proc; throws naming the file.
-std::string read_proc(const std::string& path) {
+std::string read_proc(const std::string& path, ProcFile kind = ProcFile::kMadeWhole) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw_errno(errno, "open " + path);
   std::string content;
@@ -51,8 +56,8 @@ std::string read_proc(const std::string& path) {
       ::close(fd);
       throw_errno(err, "read " + path);
     }
-    if (n == 0) break;
     content.append(buffer, static_cast<size_t>(n));
+    if (n == 0 || (kind == ProcFile::kMadeWhole && static_cast<size_t>(n) < sizeof buffer)) break;
   }
   ::close(fd);
   return content;
@@ -270,7 +275,7 @@ class RealOs final : public Os {
   }
 
   std::vector<std::string> command_line(Pid pid) override {
-    const auto content = read_proc(proc_path(pid, "cmdline"));
+    const auto content = read_proc(proc_path(pid, "cmdline"), ProcFile::kPieceByPiece);
     std::vector<std::string> arguments;
     size_t start = 0;
     while (start < content.size()) {
