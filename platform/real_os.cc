@@ -162,7 +162,38 @@ class UserNames {
       buffer.resize(buffer.size() * 2);
     }
     if (err != 0) throw_errno(err, "look up the name of uid " + std::to_string(uid));
-    return found != nullptr ? std::string(found->pw_name) : std::to_string(uid);
+    if (found != nullptr) return found->pw_name;
+    // A chain of sources ("files systemd") answers "not found" even when the
+    // password file could not be read: the file itself must confirm it.
+    return name_in_password_file(uid).value_or(std::to_string(uid));
+  }
+
+  static std::optional<std::string> name_in_password_file(uid_t uid) {
+    std::FILE* file = std::fopen(kPasswordFile, "re");
+    if (file == nullptr) throw_errno(errno, "look up the name of uid " + std::to_string(uid) + ": " + kPasswordFile);
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(4096);
+    std::optional<std::string> name;
+    int err = 0;
+    for (;;) {
+      err = ::fgetpwent_r(file, &entry, buffer.data(), buffer.size(), &found);
+      if (err == ERANGE) {
+        buffer.resize(buffer.size() * 2);  // the line is read again
+        continue;
+      }
+      if (err != 0) break;
+      if (entry.pw_uid == uid) {
+        name = entry.pw_name;
+        break;
+      }
+    }
+    std::fclose(file);
+    // ENOENT marks the end of the file; anything else is a failed read.
+    if (!name && err != ENOENT) {
+      throw_errno(err, "look up the name of uid " + std::to_string(uid) + ": " + kPasswordFile);
+    }
+    return name;
   }
 
   std::map<uid_t, std::string> names_;
