@@ -33,6 +33,20 @@ pw_traced() {
   capture strace -f -o "$log" "${options[@]}" /usr/sbin/proxywarden "$@"
 }
 
+# as_user USER COMMAND...: runs COMMAND as USER, with USER's group alone.
+as_user() {
+  local user=$1
+  shift
+  setpriv --reuid="$user" --regid="$(id -g "$user")" --clear-groups "$@"
+}
+
+# pw_as USER ARGS...: pw as USER.
+pw_as() {
+  local user=$1
+  shift
+  capture as_user "$user" /usr/sbin/proxywarden "$@"
+}
+
 # check LABEL EXPECTED ACTUAL
 check() {
   checks=$((checks + 1))
@@ -79,6 +93,10 @@ journal() {
 }
 
 main_pid() { pw pid; sed -n 's/^PID of main proxy service is \[\(.*\)\]$/\1/p' <<<"$OUT"; }
+
+# The PID in the real Squid's PID file, once written: a start may find Squid's
+# master by the scan before Squid has written the file.
+pid_in_file() { wait_until 10 test -s "$PIDFILE" && cat "$PIDFILE"; }
 
 # use_fake_squid MODE: a fake proxy program at /usr/sbin/squid (see tools/fake_squid.cc).
 use_fake_squid() {

@@ -47,6 +47,9 @@ overlay etc /etc
 overlay var /var
 overlay home /home
 mount -t tmpfs -o mode=0755 run /run
+# Squid keeps its shared memory segments in /dev/shm: a private one, so that
+# none is left in the machine's.
+mount -t tmpfs -o mode=1777 shm /dev/shm
 export SANDBOX_SCRATCH="$scratch" TMPDIR="$scratch"
 
 # The proxy user and group.

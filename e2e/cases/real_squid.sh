@@ -8,7 +8,7 @@ wait_until 5 curl -sf -o /dev/null http://127.0.0.1:8081/index.html
 
 pw start
 check_ran "start" 0
-pid=$(cat "$PIDFILE")
+pid=$(pid_in_file)
 check "start: output" "[Starting]......: Proxy ip_local_port_range: 65535
 net.ipv4.ip_local_port_range = 8000 65535
 [Starting]......: Proxy service
@@ -50,18 +50,20 @@ check "reload-timeout: journal" "0|Reloading Proxy service (Timeout exceed 15s) 
 check "reload-timeout: no restart record" "(missing)" "$(bytes_of "$RPROGRESS")"
 
 # The restart file, polled by one PHP process while a restart runs, passes
-# 35, 65 and 100; it writes each record it sees change to.
+# 35, 65 and 100; it writes each record it sees change to, and reads once more
+# after the restart has ended, so that the last record cannot slip past it.
 php -r '
   $last = null;
-  while (!file_exists($argv[2])) {
+  do {
+    $done = file_exists($argv[2]);
     $data = @file_get_contents($argv[1]);
     if ($data !== false && $data !== $last) {
       $record = unserialize($data);
       echo var_export($record["POURC"], true), " ", var_export($record["TEXT"], true), "\n";
       $last = $data;
     }
-    usleep(500);
-  }' "$RPROGRESS" "$SANDBOX_SCRATCH/restart-done" > seen &
+    if (!$done) usleep(500);
+  } while (!$done);' "$RPROGRESS" "$SANDBOX_SCRATCH/restart-done" > seen &
 poller=$!
 pw restart
 touch "$SANDBOX_SCRATCH/restart-done"
