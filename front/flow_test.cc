@@ -42,17 +42,22 @@ class Flow : public ::testing::Test {
   }
 
   void TearDown() override {
-    // End whatever the fake proxy left; the stand-in shows only the test's own
-    // processes.
-    for (const Pid pid : os_.list_processes()) {
-      try {
-        os_.open_process(pid)->kill();
-      } catch (const std::system_error&) {
+    // End whatever the fake proxy left, until nothing is left: a supervisor may
+    // start another daemon while it is being ended, and the next test would
+    // take a dying proxy for a running one. The stand-in shows only the test's
+    // own processes.
+    for (int round = 0; round < 500; ++round) {
+      const auto left = os_.list_processes();
+      if (left.empty()) return;
+      for (const Pid pid : left) {
+        try {
+          os_.open_process(pid)->kill();
+        } catch (const std::system_error&) {
+        }
       }
+      ::usleep(10000);
     }
-    // Gone and reaped before the next test, which would take a dying proxy for
-    // a running one.
-    for (int i = 0; i < 500 && !os_.list_processes().empty(); ++i) ::usleep(10000);
+    ADD_FAILURE() << "the fake proxy's processes would not end";
   }
 
   std::string moved(const std::string& path) const { return root_.path() + path; }
