@@ -122,35 +122,6 @@ TEST_F(Actions, RestartStartsOnlyAfterTheStopRecord) {
   EXPECT_NE(launch, trace.end());
 }
 
-TEST_F(Actions, ALostReaderCutsNoSequenceShort) {
-  // Every action, with its output written and with its output lost, leaves
-  // the same records, commands, signals and journal rows.
-  const struct {
-    void (*action)(Os&);
-    bool running;
-  } cases[] = {{start_action, false}, {stop_action, true}, {restart_sequence, true}};
-  for (const auto& [action, running] : cases) {
-    std::vector<std::string> effects[2];
-    for (const bool lost : {false, true}) {
-      Scene t;
-      t.obedient_proxy();
-      if (running) t.os_.add_process(812, kProxy);
-      if (lost) t.os_.fail_output(EPIPE);
-      action(t.os_);
-      for (const auto& entry : t.os_.trace()) {
-        if (entry.starts_with("> ") || entry.starts_with("$ ") || entry.starts_with("! ") || entry.starts_with("~ ") ||
-            entry == kJournalEntry) {
-          effects[lost].push_back(entry);
-        }
-      }
-      EXPECT_EQ(t.os_.flush_output(), lost ? EPIPE : 0);
-      effects[lost].push_back(std::to_string(journal_rows(t.db_).size()) + " journal rows");
-    }
-    EXPECT_EQ(effects[0], effects[1]);
-    EXPECT_GE(effects[0].size(), 3u);  // something happened besides the rows
-  }
-}
-
 TEST_F(Actions, AFailedProgressWriteEndsTheRun) {
   os_.fail_writes(ENOENT);
   EXPECT_THROW(start_action(os_), std::system_error);

@@ -25,14 +25,6 @@ TEST(Program, WithoutAnActionWordIsSilentAndSucceeds) {
   }
 }
 
-TEST(Program, OutputThatCannotBeWrittenEndsTheRunNamingItsError) {
-  // pid only reads the PID file and the process table.
-  const auto run = run_program({"/bin/sh", "-c", std::string("exec \"$0\" pid > /dev/full"), PROXYWARDEN_BINARY},
-                               {std::string("LD_LIBRARY_PATH=") + HELPER_LIBRARY_BUILD_DIR}, Streams::kTogether);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "proxywarden: write to standard output: No space left on device\n");
-}
-
 TEST(Program, AHelperLibraryLackingAnOperationEndsTheRun) {
   const auto run = run_with_library_dir(INCOMPLETE_HELPER_LIBRARY_DIR, {"pid"}, Streams::kTogether);
   EXPECT_EQ(run.status, 1);

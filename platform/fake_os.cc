@@ -75,7 +75,7 @@ void FakeOs::after_query(Pid pid, const std::string& kind, std::function<void()>
 }
 
 void FakeOs::after_read(const std::string& path, std::function<void()> reaction) {
-  read_reactions_[path] = std::move(reaction);
+  read_reactions_[{0, path}] = std::move(reaction);
 }
 
 std::string FakeOs::file(const std::string& path) const {
@@ -174,11 +174,7 @@ SmallFile FakeOs::read_small_file(const std::string& path, std::size_t limit) {
     read.exists = true;
     if (found->second.size() <= limit && unreadable_.count(path) == 0) read.content = found->second;
   }
-  if (const auto reaction = read_reactions_.find(path); reaction != read_reactions_.end()) {
-    const auto run = std::move(reaction->second);
-    read_reactions_.erase(reaction);
-    run();
-  }
+  react(read_reactions_, 0, path);
   return read;
 }
 

@@ -128,7 +128,7 @@ class FakeOs final : public Os {
   std::multimap<int, std::function<void()>> time_reactions_;
   std::map<std::pair<Pid, std::string>, std::function<void()>> query_reactions_;
   std::map<std::pair<Pid, std::string>, std::function<void()>> after_query_reactions_;
-  std::map<std::string, std::function<void()>> read_reactions_;
+  std::map<std::pair<Pid, std::string>, std::function<void()>> read_reactions_;  // keyed {0, path}
   std::map<std::pair<Pid, std::string>, int> failing_queries_;
   std::map<std::pair<Pid, int>, int> failing_signals_;
   int failing_writes_ = 0;

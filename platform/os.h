@@ -97,8 +97,6 @@ class Os {
 bool process_gone(const std::system_error& e);
 // True when the error says that access to the process was refused.
 bool access_refused(const std::system_error& e);
-// True for either: the process cannot be examined.
-inline bool cannot_examine(const std::system_error& e) { return process_gone(e) || access_refused(e); }
 
 // The operating system's Os. Loads the helper library; throws when it cannot.
 std::unique_ptr<Os> real_os();

@@ -151,6 +151,12 @@ class UserNames {
   }
 
  private:
+  // A lookup that fails is reported as such, never with an error number that
+  // callers would take for a process that has ended.
+  [[noreturn]] static void lookup_failed(uid_t uid, int err, const std::string& where) {
+    throw std::runtime_error("look up the name of uid " + std::to_string(uid) + where + ": " + std::strerror(err));
+  }
+
   // The decimal uid stands for a user the database does not know; a lookup that
   // fails (the database cannot be read) is an error, never "no such user".
   static std::string name_of(uid_t uid) {
@@ -161,16 +167,18 @@ class UserNames {
     while ((err = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found)) == ERANGE) {
       buffer.resize(buffer.size() * 2);
     }
-    if (err != 0) throw_errno(err, "look up the name of uid " + std::to_string(uid));
     if (found != nullptr) return found->pw_name;
+    // The answers POSIX allows for "not found".
+    if (err != 0 && err != ENOENT && err != ESRCH && err != EBADF && err != EPERM) lookup_failed(uid, err, "");
     // A chain of sources ("files systemd") answers "not found" even when the
     // password file could not be read: the file itself must confirm it.
     return name_in_password_file(uid).value_or(std::to_string(uid));
   }
 
   static std::optional<std::string> name_in_password_file(uid_t uid) {
+    const std::string where = std::string(" in ") + kPasswordFile;
     std::FILE* file = std::fopen(kPasswordFile, "re");
-    if (file == nullptr) throw_errno(errno, "look up the name of uid " + std::to_string(uid) + ": " + kPasswordFile);
+    if (file == nullptr) lookup_failed(uid, errno, where);
     passwd entry{};
     passwd* found = nullptr;
     std::vector<char> buffer(4096);
@@ -190,9 +198,7 @@ class UserNames {
     }
     std::fclose(file);
     // ENOENT marks the end of the file; anything else is a failed read.
-    if (!name && err != ENOENT) {
-      throw_errno(err, "look up the name of uid " + std::to_string(uid) + ": " + kPasswordFile);
-    }
+    if (!name && err != ENOENT) lookup_failed(uid, err, where);
     return name;
   }
 
@@ -287,8 +293,8 @@ class RealOs final : public Os {
       const char* name = entry->d_name;
       if (name[0] < '0' || name[0] > '9') continue;
       const auto number = parse_decimal(name);
-      if (number && *number > 0 && *number <= std::numeric_limits<Pid>::max() &&
-          std::strspn(name, "0123456789") == std::strlen(name)) {
+      // A name that starts with a digit is all digits in /proc.
+      if (number && *number > 0 && *number <= std::numeric_limits<Pid>::max()) {
         pids.push_back(static_cast<Pid>(*number));
       }
     }
@@ -333,15 +339,38 @@ class RealOs final : public Os {
     // Our lines must reach the output before anything the command prints.
     (void)flush_output();
     // The shell is started here rather than by system(), which reports a shell
-    // that could not be started as a command that was not found.
+    // that could not be started as a command that was not found. As system()
+    // does, the program ignores SIGINT and SIGQUIT while it waits; the shell
+    // starts with their default dispositions.
     const char* argv[] = {"sh", "-c", command_line.c_str(), nullptr};
+    struct sigaction ignore {
+    }, saved_int{}, saved_quit{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGINT, &ignore, &saved_int);
+    ::sigaction(SIGQUIT, &ignore, &saved_quit);
+    posix_spawnattr_t attributes;
+    ::posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    ::sigemptyset(&defaults);
+    ::sigaddset(&defaults, SIGINT);
+    ::sigaddset(&defaults, SIGQUIT);
+    ::posix_spawnattr_setsigdefault(&attributes, &defaults);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t child = 0;
-    const int err = ::posix_spawn(&child, kShell, nullptr, nullptr, const_cast<char* const*>(argv), environ);
-    if (err != 0) throw_errno(err, std::string("start ") + kShell + " for: " + command_line);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
-      if (errno != EINTR) throw_errno(errno, std::string("wait for ") + kShell + " " + std::to_string(child));
+    int err = ::posix_spawn(&child, kShell, nullptr, &attributes, const_cast<char* const*>(argv), environ);
+    ::posix_spawnattr_destroy(&attributes);
+    int status = 0, wait_error = 0;
+    while (err == 0 && ::waitpid(child, &status, 0) < 0) {
+      if (errno != EINTR) {
+        wait_error = errno;
+        break;
+      }
     }
+    ::sigaction(SIGINT, &saved_int, nullptr);
+    ::sigaction(SIGQUIT, &saved_quit, nullptr);
+    if (err != 0) throw_errno(err, std::string("start ") + kShell + " for: " + command_line);
+    if (wait_error != 0) throw_errno(wait_error, std::string("wait for ") + kShell + " " + std::to_string(child));
   }
 
   void sleep(int seconds) override {
@@ -360,10 +389,10 @@ class RealOs final : public Os {
   }
 
   SmallFile read_small_file(const std::string& path, std::size_t limit) override {
-    // Opened first and without blocking, so that a FIFO or a device cannot hold
-    // the run, and a file removed meanwhile is simply not there.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
+    // Looked up first without opening anything, so that a file removed
+    // meanwhile is simply not there, and a device put at PATH is never opened.
+    const int found = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (found < 0) {
       const int err = errno;
       struct stat info {};
       // Missing, a dangling link, or a path that cannot be examined at all.
@@ -371,11 +400,21 @@ class RealOs final : public Os {
       throw_errno(err, "open " + path);
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (::fstat(found, &info) != 0 || S_ISDIR(info.st_mode)) {
       const int err = S_ISDIR(info.st_mode) ? EISDIR : errno;
-      ::close(fd);
+      ::close(found);
       throw_errno(err, "open " + path);
     }
+    if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) {
+      ::close(found);
+      return {.exists = true, .content = std::nullopt};
+    }
+    // The same file opened for reading, without blocking on a FIFO.
+    const int fd =
+        ::open(("/proc/self/fd/" + std::to_string(found)).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int open_error = errno;
+    ::close(found);
+    if (fd < 0) throw_errno(open_error, "open " + path);
     // One byte past the bound tells a file that holds more.
     std::string content(limit + 1, '\0');
     std::size_t used = 0;
@@ -405,7 +444,11 @@ class RealOs final : public Os {
     return value;
   }
 
-  std::string begin_journal_event() override { return kEventDatabase; }
+  std::string begin_journal_event() override {
+    // The database may keep the event waiting for its lock.
+    (void)flush_output();
+    return kEventDatabase;
+  }
 
   void out(const std::string& line) override {
     pending_ += line;

@@ -296,6 +296,36 @@ TEST_F(RealOs, RunsShellCommandsToTheirEnd) {
   EXPECT_EQ(read_whole_file(dir_ / "flag"), "done\n");
 }
 
+TEST_F(RealOs, AnInterruptDuringACommandEndsTheCommandNotTheProgram) {
+  // As with system(): the program ignores SIGINT while it waits, the shell does not.
+  os_->shell("kill -INT $PPID; echo > " + dir_ / "waited" + "; kill -INT $$; echo > " + dir_ / "not-interrupted");
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "waited"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "not-interrupted"));
+  struct sigaction now {};
+  ::sigaction(SIGINT, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, SIG_DFL);
+}
+
+TEST_F(RealOs, LostStandardOutputNeitherEndsNorInterruptsTheProgram) {
+  int lost[2];
+  ASSERT_EQ(::pipe(lost), 0);
+  ::close(lost[0]);
+  const pid_t writer = ::fork();
+  if (writer == 0) {
+    ::dup2(lost[1], STDOUT_FILENO);
+    const auto os = real_os();
+    os->out("[Stopping]......: Terminate process 812");
+    os->sleep(0);  // flushes first
+    os->out("[Stopping]......: Terminate process 812 success (smoothly)");
+    ::_exit(os->flush_output() == EPIPE ? 0 : 1);
+  }
+  ::close(lost[1]);
+  int status = 0;
+  ::waitpid(writer, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 TEST_F(RealOs, ReachesTheHelperLibrary) {
   os_->file_put_contents(dir_ / "progress", "a:2:{}");
   EXPECT_EQ(read_whole_file(dir_ / "progress"), "a:2:{}");

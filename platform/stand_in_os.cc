@@ -53,7 +53,7 @@ StandInOs::StandInOs(std::unique_ptr<Os> real, std::string root, uid_t proxy_uid
 
 bool StandInOs::ours(Pid pid) {
   const Pid self = ::getpid();
-  // The chain of parents ends at the test's process, or at one above it.
+  // Ours when the chain of parents reaches the test's process.
   for (int depth = 0; depth < 64 && pid > 1; ++depth) {
     try {
       pid = real_->parent_pid(pid);

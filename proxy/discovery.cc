@@ -22,6 +22,15 @@ bool runs_proxy(Os& os, Pid pid) {
 
 }  // namespace
 
+bool owned_by_proxy_user(Os& os, Pid pid) {
+  try {
+    return os.user_name(pid) == kProxyUser;
+  } catch (const std::system_error& e) {
+    if (process_gone(e)) return false;
+    throw;
+  }
+}
+
 std::optional<std::string> selectable_exe_path(Os& os, Pid pid) {
   try {
     return os.exe_path(pid);
@@ -29,12 +38,7 @@ std::optional<std::string> selectable_exe_path(Os& os, Pid pid) {
     if (process_gone(e)) return std::nullopt;
     // The owner can always be read: a process of another user cannot be
     // selected anyway, and one of the proxy user must not pass unseen.
-    try {
-      if (os.user_name(pid) != kProxyUser) return std::nullopt;
-    } catch (const std::system_error& owner_error) {
-      if (process_gone(owner_error)) return std::nullopt;
-      throw;
-    }
+    if (!owned_by_proxy_user(os, pid)) return std::nullopt;
     throw;
   }
 }
@@ -42,13 +46,7 @@ std::optional<std::string> selectable_exe_path(Os& os, Pid pid) {
 void scan_proxy_processes(Os& os, const std::function<bool(Pid)>& visit) {
   for (const Pid pid : os.list_processes()) {
     const auto exe = selectable_exe_path(os, pid);
-    if (!exe || exe->find(kSquidBinary) == std::string::npos) continue;
-    try {
-      if (os.user_name(pid) != kProxyUser) continue;
-    } catch (const std::system_error& e) {
-      if (process_gone(e)) continue;
-      throw;
-    }
+    if (!exe || exe->find(kSquidBinary) == std::string::npos || !owned_by_proxy_user(os, pid)) continue;
     if (!visit(pid)) return;
   }
 }

@@ -26,6 +26,9 @@ Pid pid_file_pid(Os& os);
 // owner is the proxy user), until VISIT returns false.
 void scan_proxy_processes(Os& os, const std::function<bool(Pid)>& visit);
 
+// Whether the owner of PID is the proxy user; false when the process has ended.
+bool owned_by_proxy_user(Os& os, Pid pid);
+
 // The executable path of PID, read for a selection by owner. nullopt when the
 // process cannot be selected: it has ended, or its path cannot be read and it
 // belongs to another user. When the path of a process of the proxy user cannot

@@ -15,12 +15,7 @@ bool proxy_user_process(Os& os, Pid pid, std::string* exe) {
   const auto path = selectable_exe_path(os, pid);
   if (!path || path->empty()) return false;
   *exe = *path;
-  try {
-    return os.user_name(pid) == kProxyUser;
-  } catch (const std::system_error& e) {
-    if (process_gone(e)) return false;
-    throw;
-  }
+  return owned_by_proxy_user(os, pid);
 }
 
 bool is_control(unsigned char byte) { return byte < 0x20 || byte == 0x7f; }
@@ -90,8 +85,9 @@ bool gosts_stop(Os& os) {
       const auto process = os.open_process(pid);
       exe = printable_path(process->exe_path());
       if (exe.empty() || process->user_name() != kProxyUser) {
-        // No longer a proxy-user process: as good as ended, and not signalled.
-        os.out(fill(kSignalFailedLine, {number, exe}));
+        // No longer a proxy-user process: the one listed has ended, and the
+        // process now holding its PID is neither signalled nor named.
+        os.out(fill(kSignalFailedLine, {number, ""}));
         continue;
       }
       os.out(fill(kSignalLine, {number, exe}));

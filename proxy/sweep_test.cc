@@ -102,7 +102,7 @@ TEST(GostsStop, SignalsOnlyAProcessItsHandleStillShowsAsTheProxyUsers) {
   os.after_query(31, "open", [&] { os.add_process(31, {.exe = kSquidBinary, .user = "root"}); });
   gosts_stop(os);
   EXPECT_EQ(os.trace(), (std::vector<std::string>{
-                            "[Stopping]......: Terminated process 30 [/usr/sbin/sshd]",
+                            "[Stopping]......: Terminated process 30 []",
                             "[Stopping]......: Terminated process 31 []",
                             "[Stopping]......: No other processes.",
                         }));

@@ -13,9 +13,9 @@ cd "$(dirname "$0")/.."
 out=$PWD/build-deb
 rm -rf "$out"
 mkdir -p "$out/proxywarden"
-# What a clean checkout holds: the tracked files and the new ones not ignored.
+# What a clean checkout holds: the tracked files, as they are in the tree.
 if git rev-parse --is-inside-work-tree > /dev/null 2>&1; then
-  git ls-files -z --cached --others --exclude-standard | xargs -0 -r sh -c 'for f; do [ -e "$f" ] && printf "%s\0" "$f"; done' sh |
+  git ls-files -z --cached | xargs -0 -r sh -c 'for f; do [ -e "$f" ] && printf "%s\0" "$f"; done' sh |
     tar --null -T - -cf - | tar -xf - -C "$out/proxywarden"
 else
   tar --exclude='./build*' --exclude=./stage -cf - . | tar -xf - -C "$out/proxywarden"

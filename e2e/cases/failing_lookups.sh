@@ -54,9 +54,14 @@ for order in "$installed" files; do
   sed -i "s/^passwd:.*/passwd: $order/" /etc/nsswitch.conf
   for word in ps stop; do
     label="lookup EMFILE, passwd: $order: $word"
+    # Without a PID file the stop looks up owners before it runs any command.
+    [[ $word == stop ]] && mv "$PIDFILE" squid.pid.away
     faulty "$label" -P /etc/passwd -e trace=openat -e inject=openat:error=EMFILE -- "$word"
+    [[ $word == stop ]] && mv squid.pid.away "$PIDFILE"
     check_match "$label: diagnostic" "^proxywarden: look up [^"$'\n'"]+"$'\n$' "$ERR"
   done
 done
+sed -i "s/^passwd:.*/passwd: $installed/" /etc/nsswitch.conf
+check "the master runs on after the lookups" "$master" "$(main_pid)"
 
 finish

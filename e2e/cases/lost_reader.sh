@@ -20,6 +20,12 @@ err=$(cat restart.err; echo x)
 check "restart | head: one diagnostic" "proxywarden: write to standard output: Broken pipe
 x" "$err"
 check "restart | head: progress" "100 'Starting {success}...'" "$(decoded "$RPROGRESS")"
+
+# A full device: the diagnostic names the error of the write that failed.
+status=0
+/usr/sbin/proxywarden pid > /dev/full 2> full.err || status=$?
+check "pid > /dev/full: status" "1" "$status"
+check "pid > /dev/full: diagnostic" "proxywarden: write to standard output: No space left on device" "$(cat full.err)"
 new_pid=$(main_pid)
 check_match "restart | head: the proxy runs" "^[0-9]+$" "$new_pid"
 [[ "$new_pid" != "$pid" ]] || check "restart | head: the PID changed" "not $pid" "$new_pid"
