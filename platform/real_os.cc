@@ -196,7 +196,7 @@ class UserNames {
         break;
       }
     }
-    std::fclose(file);
+    (void)std::fclose(file);  // opened for reading only
     // ENOENT marks the end of the file; anything else is a failed read.
     if (!name && err != ENOENT) lookup_failed(uid, err, where);
     return name;
