@@ -119,6 +119,28 @@ wait_until() {
   return 1
 }
 
+# serve_site: a small web server on the sandbox's loopback, to be reached
+# through the proxy; through_proxy fetches its page through the proxy, and
+# wait_for_proxy waits until the proxy serves it.
+serve_site() {
+  mkdir -p site && echo "hello through the proxy" > site/index.html
+  php -S 127.0.0.1:8081 -t site >/dev/null 2>&1 &
+  wait_until 5 curl -sf -o /dev/null http://127.0.0.1:8081/index.html
+}
+through_proxy() { curl -s -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html; }
+wait_for_proxy() { wait_until 10 curl -sf -o /dev/null -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html; }
+
+# forced_stop_lines PID: what a stop prints when the main process PID outlasts
+# the six waits, goes at the forced stop and leaves nothing behind.
+forced_stop_lines() {
+  local pass
+  echo "[Stopping]......: Terminate process $1"
+  for pass in 0 1 2 3 4 5; do echo "[Stopping]......: Waiting pid $1 $pass/5"; done
+  echo "[Stopping]......: Killing process $1"
+  echo "[Stopping]......: Terminate process success"
+  echo "[Stopping]......: No other processes."
+}
+
 finish() {
   echo "${checks} checks, ${failures} failed"
   [[ $failures == 0 ]]

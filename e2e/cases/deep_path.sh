@@ -2,9 +2,7 @@
 # (a path past 4 KiB): its path cannot be read, and it is passed over.
 source "$E2E_LIB"
 
-mkdir -p site && echo "hello through the proxy" > site/index.html
-php -S 127.0.0.1:8081 -t site >/dev/null 2>&1 &
-wait_until 5 curl -sf -o /dev/null http://127.0.0.1:8081/index.html
+serve_site
 
 # Started before the proxy, so that every walk of the table meets it first. No
 # path this long can be named in one call: the chain is made and entered one
@@ -43,9 +41,9 @@ check_match "restart: last line" '^\[Starting\]\.\.\.\.\.\.: Proxy service succe
 wait_until 10 test "$(cat "$PIDFILE")" != "$master"
 check "restart: a new master" "/usr/sbin/squid -sYC -f /etc/squid3/squid.conf" "$(ps -o args= -p "$(cat "$PIDFILE")")"
 check "restart: progress" "100 'Starting {success}...'" "$(decoded "$RPROGRESS")"
-wait_until 10 curl -sf -o /dev/null -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html
+wait_for_proxy
 check "restart: a request through the proxy" "hello through the proxy" \
-  "$(curl -s -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html)"
+  "$(through_proxy)"
 
 # Without a PID file the scan walks past the deep process.
 mv "$PIDFILE" squid.pid.away

@@ -3,15 +3,12 @@
 # status 1 and a diagnostic, never with a listing or a stop that found nothing.
 source "$E2E_LIB"
 
-mkdir -p site && echo "hello through the proxy" > site/index.html
-php -S 127.0.0.1:8081 -t site >/dev/null 2>&1 &
-wait_until 5 curl -sf -o /dev/null http://127.0.0.1:8081/index.html
-serves() { curl -s -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html; }
+serve_site
 
 pw start
 check_ran "start" 0
 master=$(pid_in_file)
-wait_until 10 curl -sf -o /dev/null -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html
+wait_for_proxy
 
 # faulty LABEL STRACE-ARGUMENTS... -- WORD: the program run under strace with a
 # fault injected (only the program: its shell commands run untraced); checks
@@ -27,7 +24,7 @@ faulty() {
   check "$label: no success claimed" "" "$(grep -i success <<<"$OUT")"
   check "$label: progress untouched" "$progress" "$(bytes_of "$PROGRESS")"
   check "$label: nothing journaled" "$rows" "$(journal)"
-  check "$label: the proxy serves" "hello through the proxy" "$(serves)"
+  check "$label: the proxy serves" "hello through the proxy" "$(through_proxy)"
 }
 
 # The directory /proc cannot be read: no process is taken for none.

@@ -3,9 +3,7 @@
 # lines as they come.
 source "$E2E_LIB"
 
-mkdir -p site && echo "hello through the proxy" > site/index.html
-php -S 127.0.0.1:8081 -t site >/dev/null 2>&1 &
-wait_until 5 curl -sf -o /dev/null http://127.0.0.1:8081/index.html
+serve_site
 
 pw start
 check_ran "start" 0
@@ -31,9 +29,9 @@ check_match "restart | head: the proxy runs" "^[0-9]+$" "$new_pid"
 [[ "$new_pid" != "$pid" ]] || check "restart | head: the PID changed" "not $pid" "$new_pid"
 check "restart | head: stop and start events" "1|Success Stopping proxy service||Proxy Service|proxywarden|0
 2|Success Starting proxy service with PID $new_pid||Proxy Service|proxywarden|0" "$(journal | tail -n 2)"
-wait_until 10 curl -sf -o /dev/null -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html
+wait_for_proxy
 check "restart | head: a request through the proxy" "hello through the proxy" \
-  "$(curl -s -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html)"
+  "$(through_proxy)"
 
 pw stop
 check_ran "stop" 0
@@ -66,16 +64,7 @@ pw start
 check_ran "stubborn: start" 0
 stubborn=$(main_pid)
 /usr/sbin/proxywarden stop 2>stop.err | while IFS= read -r line; do echo "$EPOCHREALTIME $line"; done > stamped
-check "stubborn: lines" "[Stopping]......: Terminate process $stubborn
-[Stopping]......: Waiting pid $stubborn 0/5
-[Stopping]......: Waiting pid $stubborn 1/5
-[Stopping]......: Waiting pid $stubborn 2/5
-[Stopping]......: Waiting pid $stubborn 3/5
-[Stopping]......: Waiting pid $stubborn 4/5
-[Stopping]......: Waiting pid $stubborn 5/5
-[Stopping]......: Killing process $stubborn
-[Stopping]......: Terminate process success
-[Stopping]......: No other processes." "$(cut -d' ' -f2- stamped)"
+check "stubborn: lines" "$(forced_stop_lines "$stubborn")" "$(cut -d' ' -f2- stamped)"
 check "stubborn: standard error" "" "$(cat stop.err)"
 # The first "Waiting" line follows the first line at once; the last line comes
 # about seven seconds after it.

@@ -1,10 +1,7 @@
 # Every action word against the real Squid.
 source "$E2E_LIB"
 
-# A small web server on the sandbox's loopback, to be reached through the proxy.
-mkdir -p site && echo "hello through the proxy" > site/index.html
-php -S 127.0.0.1:8081 -t site >/dev/null 2>&1 &
-wait_until 5 curl -sf -o /dev/null http://127.0.0.1:8081/index.html
+serve_site
 
 pw start
 check_ran "start" 0
@@ -19,9 +16,9 @@ check "start: port range" "8000	65535" "$(cat /proc/sys/net/ipv4/ip_local_port_r
 check "start: progress bytes" 'a:2:{s:5:"POURC";i:100;s:4:"TEXT";s:21:"Starting {success}...";}' "$(bytes_of "$PROGRESS")"
 check "start: progress decoded" "100 'Starting {success}...'" "$(decoded "$PROGRESS")"
 check "start: journal" "2|Success Starting proxy service with PID $pid||Proxy Service|proxywarden|0" "$(journal)"
-wait_until 10 curl -sf -o /dev/null -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html
+wait_for_proxy
 check "request through the proxy" "hello through the proxy" \
-  "$(curl -s -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html)"
+  "$(through_proxy)"
 
 pw pid
 check_ran "pid" 0
@@ -79,9 +76,9 @@ check "restart: first and last lines" "[Stopping]......: Terminate process $pid
 [Starting]......: Proxy service success pid $new_pid..." "$(first_line "$OUT"; last_line "$OUT")"
 check "restart: stop and start events" "1|Success Stopping proxy service||Proxy Service|proxywarden|0
 2|Success Starting proxy service with PID $new_pid||Proxy Service|proxywarden|0" "$(journal | tail -n 2)"
-wait_until 10 curl -sf -o /dev/null -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html
+wait_for_proxy
 check "request after the restart" "hello through the proxy" \
-  "$(curl -s -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html)"
+  "$(through_proxy)"
 
 for watchdog in memory cpu; do
   before=$(main_pid)

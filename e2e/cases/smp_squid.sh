@@ -8,9 +8,7 @@ check "configured for three workers" "workers 3" "$(grep '^workers' /etc/squid3/
 # Squid's shared memory lives in the sandbox's own /dev/shm.
 check "private /dev/shm" "shm" "$(findmnt -n -o SOURCE /dev/shm | tail -n 1)"
 
-mkdir -p site && echo "hello through the proxy" > site/index.html
-php -S 127.0.0.1:8081 -t site >/dev/null 2>&1 &
-wait_until 5 curl -sf -o /dev/null http://127.0.0.1:8081/index.html
+serve_site
 
 # The kids of MASTER as "PID ARGUMENTS", sorted by PID.
 kids_of() { ps -o pid=,args= --ppid "$1" | sed 's/^ *//' | sort -n; }
@@ -82,8 +80,8 @@ wait_until 10 up
 [[ "$MASTER" != "$master" ]] || check "restart: a new master" "not $master" "$MASTER"
 check "restart: the new master's kids" "$expected_kids" "$(kid_names "$MASTER")"
 check "restart: the user squid runs the four kids alone" "4" "$(pgrep -c -u squid)"
-wait_until 10 curl -sf -o /dev/null -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html
+wait_for_proxy
 check "restart: a request through the proxy" "hello through the proxy" \
-  "$(curl -s -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html)"
+  "$(through_proxy)"
 
 finish

@@ -10,17 +10,7 @@ check "start: last line" "[Starting]......: Proxy service success pid $pid..." "
 start=$SECONDS
 pw stop
 check_ran "stop" 0
-check "stop: output" "[Stopping]......: Terminate process $pid
-[Stopping]......: Waiting pid $pid 0/5
-[Stopping]......: Waiting pid $pid 1/5
-[Stopping]......: Waiting pid $pid 2/5
-[Stopping]......: Waiting pid $pid 3/5
-[Stopping]......: Waiting pid $pid 4/5
-[Stopping]......: Waiting pid $pid 5/5
-[Stopping]......: Killing process $pid
-[Stopping]......: Terminate process success
-[Stopping]......: No other processes.
-" "$OUT"
+check "stop: output" "$(forced_stop_lines "$pid")"$'\n' "$OUT"
 check_match "stop: about seven seconds" "^[78]$" "$((SECONDS - start))"
 check "stop: progress" "100 'Stopping {success}...'" "$(decoded "$PROGRESS")"
 check "stop: journal" "2|Success Starting proxy service with PID $pid||Proxy Service|proxywarden|0
