@@ -24,18 +24,18 @@ done
 # is timed first, so that the signals fall across whole runs on any machine.
 # Prints how many runs a signal ended.
 signalled=$(php -r '
-  $spec = [0 => ["file", "/dev/null", "r"], 1 => ["file", "/dev/null", "w"], 2 => ["file", "/dev/null", "w"]];
+  $streams = [0 => ["file", "/dev/null", "r"], 1 => ["file", "/dev/null", "w"], 2 => ["file", "/dev/null", "w"]];
   $took = [];
   for ($i = 0; $i < 21; $i++) {
     $begin = hrtime(true);
-    proc_close(proc_open(["/usr/sbin/proxywarden", "restart"], $spec, $pipes));
+    proc_close(proc_open(["/usr/sbin/proxywarden", "restart"], $streams, $pipes));
     $took[] = hrtime(true) - $begin;
   }
   sort($took);
   $latest = intdiv($took[10] * 3, 2000);  // microseconds
   $signalled = 0;
   for ($i = 0; $i < (int)$argv[1]; $i++) {
-    $run = proc_open(["/usr/sbin/proxywarden", $i % 2 ? "stop" : "restart"], $spec, $pipes);
+    $run = proc_open(["/usr/sbin/proxywarden", $i % 2 ? "stop" : "restart"], $streams, $pipes);
     usleep(random_int(0, $latest));
     proc_terminate($run, [15, 2, 1][$i % 3]);
     while (($status = proc_get_status($run))["running"]) usleep(50);
