@@ -13,18 +13,24 @@ namespace {
 // program as the proxy user, or it is the process that the PID file names and
 // that discovery trusts. Every answer is confirmed through the handle.
 bool may_force_stop(Os& os, Process& process) {
-  const bool named = pid_file_pid(os) == process.pid();
   std::string exe;
   try {
     exe = process.exe_path();
   } catch (const std::system_error& e) {
-    // A path that may not be read is trusted for the named process only.
-    if (!named || !access_refused(e)) throw;
-    (void)process.user_name();  // confirms that the opened process lives
-    return true;
+    if (!access_refused(e)) throw;
+    // A path that may not be read is trusted for the named process, as
+    // discovery trusts it; another user's process does not qualify, and one of
+    // the proxy user's that cannot be examined ends the run, as in the scan.
+    if (pid_file_pid(os) == process.pid()) {
+      (void)process.user_name();  // confirms that the opened process lives
+      return true;
+    }
+    if (process.user_name() != kProxyUser) return false;
+    throw;
   }
+  // The PID file is read only when the owner does not settle it.
   if (exe.find(kSquidBinary) == std::string::npos) return false;
-  return named || process.user_name() == kProxyUser;
+  return process.user_name() == kProxyUser || pid_file_pid(os) == process.pid();
 }
 
 // SIGTERM and at once SIGKILL to PID, once its handle shows that it may be

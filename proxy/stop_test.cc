@@ -185,6 +185,15 @@ TEST_F(SquidStop, ForcedStopSignalsOnlyWhatItsHandleShowsToQualify) {
          os.after_query(813, "open", [&os] { os.add_process(813, {.exe = kSquidBinary, .user = "root"}); });
        },
        {signal_entry(812, SIGTERM), signal_entry(812, SIGKILL)}},
+      {"a kid's PID taken by another user's process whose path may not be read",
+       [](FakeOs& os) {
+         os.add_process(813, kProxy);
+         os.on_query(813, "open", [&os] {
+           os.add_process(813, {.exe = "/opt/agent", .user = "nobody"});
+           os.fail_query(813, "exe", EACCES);
+         });
+       },
+       {signal_entry(812, SIGTERM), signal_entry(812, SIGKILL)}},
       {"the PID file's process, whose path may not be read",
        [](FakeOs& os) { os.fail_query(812, "exe", EACCES); },
        {signal_entry(812, SIGTERM), signal_entry(812, SIGKILL)}},
