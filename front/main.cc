@@ -4,28 +4,29 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <string>
 
 #include "front/dispatch.h"
 #include "front/fixed.h"
 
 int main(int argc, char** argv) {
   std::unique_ptr<pw::Os> os;
+  std::string failure;
   try {
     os = pw::real_os();  // loads the helper library first
     pw::run(*os, argc > 0 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>{});
     // A lost reader does not cut the action short; it shows in the status.
     if (const int err = os->flush_output(); err != 0) {
-      (void)std::fprintf(stderr, "%s: write to standard output: %s\n", pw::kProgram, std::strerror(err));
-      return 1;
+      failure = std::string("write to standard output: ") + std::strerror(err);
     }
-    return 0;
   } catch (const std::exception& e) {
-    // The lines printed before the failure come before its diagnostic.
-    if (os) (void)os->flush_output();
-    (void)std::fprintf(stderr, "%s: %s\n", pw::kProgram, e.what());
+    failure = e.what();
   } catch (...) {
-    if (os) (void)os->flush_output();
-    (void)std::fprintf(stderr, "%s: unknown error\n", pw::kProgram);
+    failure = "unknown error";
   }
+  if (failure.empty()) return 0;
+  // The lines printed before the failure come before its diagnostic.
+  if (os) (void)os->flush_output();
+  (void)std::fprintf(stderr, "%s: %s\n", pw::kProgram, failure.c_str());
   return 1;
 }
