@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "front/fixed.h"
-#include "platform/fake_os.h"
 #include "platform/text.h"
 #include "proxy/fixed.h"
 #include "report/fixed.h"
-#include "report/journal_test_util.h"
+#include "testing/fake_os.h"
+#include "testing/journal_test_util.h"
 
 namespace pw {
 namespace {

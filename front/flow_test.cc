@@ -10,11 +10,11 @@
 #include <regex>
 
 #include "front/dispatch.h"
-#include "platform/stand_in_os.h"
 #include "proxy/fixed.h"
 #include "report/fixed.h"
-#include "report/journal_test_util.h"
 #include "report/progress.h"
+#include "testing/journal_test_util.h"
+#include "testing/stand_in_os.h"
 
 namespace pw {
 namespace {

@@ -8,25 +8,33 @@
 
 #include "front/dispatch.h"
 #include "front/fixed.h"
+#include "platform/spawn.h"
 
 int main(int argc, char** argv) {
+  // A hang-up, an interrupt or a request to end waits until the action is
+  // done, so that no caller can cut a sequence in half.
+  pw::hold_ending_signals();
   std::unique_ptr<pw::Os> os;
   std::string failure;
   try {
     os = pw::real_os();  // loads the helper library first
     pw::run(*os, argc > 0 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>{});
-    // A lost reader does not cut the action short; it shows in the status.
-    if (const int err = os->flush_output(); err != 0) {
-      failure = std::string("write to standard output: ") + std::strerror(err);
-    }
   } catch (const std::exception& e) {
     failure = e.what();
   } catch (...) {
     failure = "unknown error";
   }
-  if (failure.empty()) return 0;
-  // The lines printed before the failure come before its diagnostic.
-  if (os) (void)os->flush_output();
-  (void)std::fprintf(stderr, "%s: %s\n", pw::kProgram, failure.c_str());
-  return 1;
+  // The lines printed before a failure come before its diagnostic.
+  const int output_error = os ? os->flush_output() : 0;
+  if (!failure.empty()) (void)std::fprintf(stderr, "%s: %s\n", pw::kProgram, failure.c_str());
+  // Then the run ends as the signal asked; output that the hang-up kept from
+  // the terminal is no news to the caller.
+  if (const int signal = pw::held_ending_signal(); signal != 0) pw::end_by(signal);
+  if (!failure.empty()) return 1;
+  // A lost reader does not cut the action short; it shows in the status.
+  if (output_error != 0) {
+    (void)std::fprintf(stderr, "%s: write to standard output: %s\n", pw::kProgram, std::strerror(output_error));
+    return 1;
+  }
+  return 0;
 }

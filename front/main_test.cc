@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "platform/fixed.h"
-#include "platform/test_util.h"
+#include "testing/test_util.h"
 
 namespace pw {
 namespace {

@@ -6,11 +6,11 @@
 #include <csignal>
 
 #include "front/fixed.h"
-#include "platform/fake_os.h"
 #include "proxy/fixed.h"
 #include "report/fixed.h"
-#include "report/journal_test_util.h"
 #include "report/progress.h"
+#include "testing/fake_os.h"
+#include "testing/journal_test_util.h"
 
 namespace pw {
 namespace {

@@ -13,4 +13,10 @@ class Error : public std::system_error {
   Error(int err, const std::string& what) : std::system_error(err, std::generic_category(), what) {}
 };
 
+// Throws a failure of a system call: ERR, saved before WHAT was built, and what
+// the call was about ("open /proc/812/status").
+[[noreturn]] inline void throw_errno(int err, const std::string& what) {
+  throw std::system_error(err, std::generic_category(), what);
+}
+
 }  // namespace pw

@@ -15,6 +15,9 @@ inline constexpr auto& kHelperLibraryPath = joined<kResourcesDir, "/", kHelperLi
 // Where the helper library keeps the appliance's settings, one file per key.
 inline constexpr char kSettingsDir[] = "/etc/brantelbase/settings";
 inline constexpr char kEventDatabase[] = "/home/brantel/SQLITE/system_events.db";
+// The system's SQLite library, by its soname; loaded when the first journal
+// event is written.
+inline constexpr char kSqliteLibrary[] = "libsqlite3.so.0";
 // The password file, which confirms a uid that the password database does not name.
 inline constexpr char kPasswordFile[] = "/etc/passwd";
 // The shell that runs the fixed command lines.

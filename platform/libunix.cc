@@ -84,13 +84,21 @@ int read_setting(const char* dir, const char* key, long long* value) {
   if (!is_plain_name(key)) return EINVAL;
   char path[PATH_MAX];
   if (std::snprintf(path, sizeof path, "%s/%s", dir, key) >= static_cast<int>(sizeof path)) return ENAMETOOLONG;
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  // Opened without blocking, and read only when it is a regular file: a FIFO or
+  // a device there holds no setting and cannot hold the run.
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? 0 : errno;
+  struct stat info {};
+  int err = ::fstat(fd, &info) == 0 ? 0 : errno;
+  if (err == 0 && S_ISDIR(info.st_mode)) err = EISDIR;
+  if (err != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return err;
+  }
 
   // A setting is a short number; anything longer than this holds no integer.
   char buffer[256];
   size_t used = 0;
-  int err = 0;
   while (used < sizeof buffer) {
     const ssize_t n = ::read(fd, buffer + used, sizeof buffer - used);
     if (n < 0) {

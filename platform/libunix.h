@@ -18,7 +18,8 @@ extern "C" {
 int file_put_contents(const char* path, const char* data, size_t size);
 
 /* Reads the integer setting KEY from the appliance's settings directory. A
-   missing setting, or one that holds no decimal integer, reads as 0. */
+   missing setting, one that holds no decimal integer, and anything there but a
+   regular file (a FIFO, a device) read as 0; nothing there blocks. */
 int GET_INFO_INT(const char* key, long long* value);
 
 #ifdef __cplusplus

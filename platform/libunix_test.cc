@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/test_util.h"
 #include "report/progress.h"
+#include "testing/test_util.h"
 
 namespace pw {
 namespace {
@@ -149,6 +149,17 @@ TEST(ReadSetting, ReadsADecimalIntegerOrZero) {
     long long value = -1;
     EXPECT_EQ(read_setting(dir.path().c_str(), "max_filedesc", &value), 0) << (c.content ? c.content : "(none)");
     EXPECT_EQ(value, c.value) << (c.content ? c.content : "(none)");
+  }
+}
+
+TEST(ReadSetting, AFifoOrADeviceHoldsNoSettingAndNeverBlocks) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "max_filedesc").c_str(), 0600), 0);  // no writer: an open would wait for one
+  std::filesystem::create_symlink("/dev/zero", dir / "null_setting");
+  for (const char* key : {"max_filedesc", "null_setting"}) {
+    long long value = -1;
+    EXPECT_EQ(read_setting(dir.path().c_str(), key, &value), 0) << key;
+    EXPECT_EQ(value, 0) << key;
   }
 }
 

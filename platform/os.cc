@@ -1,12 +1,10 @@
 #include "platform/os.h"
 
+#include <cerrno>
+
 namespace pw {
 
-// A process that ended shows as ESRCH from the signal calls and as ENOENT from
-// its /proc entries.
-bool process_gone(const std::system_error& e) {
-  return e.code() == std::errc::no_such_process || e.code() == std::errc::no_such_file_or_directory;
-}
+ProcessEnded::ProcessEnded(const std::string& what) : std::system_error(ESRCH, std::generic_category(), what) {}
 
 bool access_refused(const std::system_error& e) {
   return e.code() == std::errc::permission_denied || e.code() == std::errc::operation_not_permitted;

@@ -1,7 +1,7 @@
 // Os is the one interface through which the program reaches the machine: the
 // process table, signals, the shell, the clock, sleeping, the PID file, standard
-// output and the appliance's helper library. The real implementation is real_os();
-// tests use FakeOs.
+// output, the system's SQLite library and the appliance's helper library. The
+// real implementation is real_os(); tests use FakeOs.
 #pragma once
 
 #include <cstddef>
@@ -15,29 +15,56 @@
 namespace pw {
 
 using Pid = int;
+struct SqliteLibrary;
 
-// What a bounded read of a small file found.
+// The process a call was about has ended, or never existed: raised only where
+// the kernel says so of it (ESRCH, or ENOENT from its own /proc directory).
+class ProcessEnded : public std::system_error {
+ public:
+  explicit ProcessEnded(const std::string& what);
+};
+
+// True when the error says that access was refused (EACCES, EPERM).
+bool access_refused(const std::system_error& e);
+
+// What a bounded read of a small file found; no content when the file holds
+// more than the bound, cannot be read at once, or is not stored data.
 struct SmallFile {
   bool exists = false;
-  // nullopt when the file holds more than the bound, or what it holds cannot be
-  // read at once (a FIFO without data, a read error).
   std::optional<std::string> content;
 };
 
-// A handle on one process, opened by PID. Signals and queries made through it
-// reach the process that was opened, never a later process that reuses the PID:
-// a query reads its answer by PID and then confirms through the handle that the
-// opened process still lives. Where the kernel offers no process handles, the
-// handle holds only the PID; a signal then goes by PID right after the caller's
-// last query.
+// How much one look at a process reads.
+enum class Look {
+  kPath,     // the executable path alone
+  kOwner,    // and the owner's name
+  kListing,  // and the parent and the command line
+};
+
+// What one look through a handle saw of its process.
+struct Snapshot {
+  Pid pid = 0;
+  bool own_pid = true;  // false for a thread's ID
+  // The program's path; "" for a process without one (kernel threads, zombies).
+  std::string exe;
+  std::optional<std::system_error> exe_error;  // why the path could not be read
+  // The real owner's name (the decimal uid for a user the password database
+  // does not know); not taken with Look::kPath.
+  std::optional<std::string> owner;
+  Pid parent = 0;                         // with Look::kListing
+  std::vector<std::string> command_line;  // with Look::kListing
+};
+
+// A handle on one process, opened by PID: it reports and signals the process
+// opened, never a later one reusing the PID. Without pidfds it holds the PID,
+// and a signal goes by PID right after the caller's last look.
 class Process {
  public:
   virtual ~Process() = default;
   virtual Pid pid() const = 0;
-  // The path of the program the process runs; "" when it has none.
-  virtual std::string exe_path() = 0;
-  // The name of the process's real owner, as Os::user_name gives it.
-  virtual std::string user_name() = 0;
+  // Reads what LOOK asks for once, then confirms that the opened process lives;
+  // throws ProcessEnded when it does not.
+  virtual Snapshot look(Look look) = 0;
   // CPU time the process has used so far (user and system), in seconds.
   virtual double cpu_seconds() = 0;
   // Resident memory as a percentage of the machine's physical memory.
@@ -52,15 +79,11 @@ class Os {
 
   // Every process now in the table, in the table's order.
   virtual std::vector<Pid> list_processes() = 0;
-  virtual bool process_exists(Pid pid) = 0;
-  // "" for a process without an executable (kernel threads, zombies).
-  virtual std::string exe_path(Pid pid) = 0;
-  // The name of the process's real owner; the decimal uid when the password
-  // database has no entry for it. Throws when the lookup itself fails.
-  virtual std::string user_name(Pid pid) = 0;
-  virtual Pid parent_pid(Pid pid) = 0;
-  virtual std::vector<std::string> command_line(Pid pid) = 0;
-  // Throws a no_such_process error when no process has that PID.
+  // A listed process's executable path read by PID, so that a walk opens
+  // handles only where a path may qualify: "" for none or an ended process,
+  // nullopt when it cannot be read. Never enough to act on.
+  virtual std::optional<std::string> walk_exe_path(Pid pid) = 0;
+  // Throws ProcessEnded when no process has that PID.
   virtual std::unique_ptr<Process> open_process(Pid pid) = 0;
 
   // Runs one command line through /bin/sh and waits for it; its status is
@@ -73,8 +96,9 @@ class Os {
   // Seconds on a clock that only moves forward, for measuring intervals.
   virtual double monotonic_seconds() = 0;
 
-  // A small file, read without blocking and never past LIMIT bytes. Throws when
-  // the file exists but cannot be opened, or is a directory.
+  // A small file, read without blocking and never past LIMIT bytes, and only a
+  // regular file on a file system that stores data. Throws when it exists but
+  // cannot be opened, or is a directory.
   virtual SmallFile read_small_file(const std::string& path, std::size_t limit) = 0;
 
   // The helper library's operations.
@@ -84,6 +108,8 @@ class Os {
   // A journal event is being written: the path of the SQLite event database
   // that takes it. What this throws is a failure of the journal.
   virtual std::string begin_journal_event() = 0;
+  // The SQLite library, loaded on first use; throws when it cannot be.
+  virtual const SqliteLibrary& sqlite() = 0;
 
   // Writes one line, and the newline after it, to standard output. A failed
   // write does not throw: the run goes on, and flush_output tells.
@@ -92,11 +118,6 @@ class Os {
   // first write to standard output that failed in this run, or 0.
   virtual int flush_output() = 0;
 };
-
-// True when the error says that the process has ended (or never existed).
-bool process_gone(const std::system_error& e);
-// True when the error says that access to the process was refused.
-bool access_refused(const std::system_error& e);
 
 // The operating system's Os. Loads the helper library; throws when it cannot.
 std::unique_ptr<Os> real_os();

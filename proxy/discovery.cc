@@ -4,52 +4,9 @@
 
 #include "platform/decimal.h"
 #include "proxy/fixed.h"
+#include "proxy/identity.h"
 
 namespace pw {
-namespace {
-
-// Whether the live process PID runs the proxy's program. A PID that another
-// program has taken over is not the proxy; a path we may not read is trusted.
-bool runs_proxy(Os& os, Pid pid) {
-  try {
-    return os.exe_path(pid).find(kSquidBinary) != std::string::npos;
-  } catch (const std::system_error& e) {
-    if (access_refused(e)) return true;
-    if (process_gone(e)) return false;
-    throw;
-  }
-}
-
-}  // namespace
-
-bool owned_by_proxy_user(Os& os, Pid pid) {
-  try {
-    return os.user_name(pid) == kProxyUser;
-  } catch (const std::system_error& e) {
-    if (process_gone(e)) return false;
-    throw;
-  }
-}
-
-std::optional<std::string> selectable_exe_path(Os& os, Pid pid) {
-  try {
-    return os.exe_path(pid);
-  } catch (const std::system_error& e) {
-    if (process_gone(e)) return std::nullopt;
-    // The owner can always be read: a process of another user cannot be
-    // selected anyway, and one of the proxy user must not pass unseen.
-    if (!owned_by_proxy_user(os, pid)) return std::nullopt;
-    throw;
-  }
-}
-
-void scan_proxy_processes(Os& os, const std::function<bool(Pid)>& visit) {
-  for (const Pid pid : os.list_processes()) {
-    const auto exe = selectable_exe_path(os, pid);
-    if (!exe || exe->find(kSquidBinary) == std::string::npos || !owned_by_proxy_user(os, pid)) continue;
-    if (!visit(pid)) return;
-  }
-}
 
 Pid pid_file_number(std::string_view content) {
   const auto number = parse_decimal(content);
@@ -63,15 +20,17 @@ Pid pid_file_pid(Os& os) {
   return file.content ? pid_file_number(*file.content) : 0;
 }
 
-std::optional<Pid> squid_pid(Os& os) {
-  const Pid candidate = pid_file_pid(os);
-  if (candidate > 0 && os.process_exists(candidate) && runs_proxy(os, candidate)) return candidate;
+std::optional<Pid> main_process(Os& os, Pid candidate) {
+  // The path alone tells whether the process the file names is the proxy.
+  if (candidate > 0 && identified(os, candidate, Identity::kMain, candidate, Look::kPath)) return candidate;
   std::optional<Pid> found;
-  scan_proxy_processes(os, [&](Pid pid) {
-    found = pid;
+  walk_processes(os, Identity::kMain, candidate, Look::kOwner, [&](const Snapshot& seen) {
+    found = seen.pid;
     return false;
   });
   return found;
 }
+
+std::optional<Pid> squid_pid(Os& os) { return main_process(os, pid_file_pid(os)); }
 
 }  // namespace pw

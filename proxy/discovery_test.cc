@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fake_os.h"
 #include "proxy/fixed.h"
+#include "testing/fake_os.h"
 
 namespace pw {
 namespace {
@@ -72,7 +72,7 @@ TEST(SquidPid, DistrustsAPidFileNamingAnotherProgram) {
 TEST(SquidPid, TrustsAPidFileWhosePathItMayNotRead) {
   FakeOs os;
   os.add_process(812, {.exe = "/usr/bin/bash"});
-  os.fail_queries(812, EACCES);
+  os.fail_query(812, "exe", EACCES);
   os.set_file(kPidFile, "812");
   EXPECT_EQ(squid_pid(os), 812);
 }
@@ -126,8 +126,9 @@ TEST(SquidPid, AnUnreadablePathIsPassedOverOnlyForAnotherUser) {
     const char* owner;
     bool ends_run;
   } cases[] = {
-      {"ended", ESRCH, kProxyUser, false},
-      {"ended, /proc entry gone", ENOENT, kProxyUser, false},
+      // An error of the path's read is no end of the process, whatever its number.
+      {"ESRCH, another user's", ESRCH, "root", false},
+      {"ENOENT, the proxy user's", ENOENT, kProxyUser, true},
       {"refused, root's", EACCES, "root", false},
       {"not permitted, another user's", EPERM, "postfix", false},
       {"path too long, another user's", ENAMETOOLONG, "nobody", false},
@@ -182,7 +183,7 @@ TEST(SquidPid, ScanPassesOverAProcessEndingBetweenPathAndOwner) {
 TEST(SquidPid, OtherFailuresOfTheScanEndTheRun) {
   FakeOs os;
   os.add_process(1, kProxy);
-  os.fail_queries(1, EMFILE);
+  os.fail_query(1, "open", EMFILE);
   EXPECT_THROW(squid_pid(os), std::system_error);
 }
 

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fake_os.h"
 #include "platform/text.h"
 #include "proxy/fixed.h"
-#include "report/journal_test_util.h"
+#include "testing/fake_os.h"
+#include "testing/journal_test_util.h"
 
 namespace pw {
 namespace {

@@ -4,10 +4,10 @@
 
 #include <csignal>
 
-#include "platform/fake_os.h"
 #include "platform/text.h"
 #include "proxy/fixed.h"
-#include "report/journal_test_util.h"
+#include "testing/fake_os.h"
+#include "testing/journal_test_util.h"
 
 namespace pw {
 namespace {
@@ -129,7 +129,15 @@ TEST_F(SquidStop, AProxyEndingJustBeforeItsSignalsIsStoppedAnyway) {
     std::function<void(FakeOs&)> arrange;
     std::vector<std::string> signals;
   } cases[] = {
-      {"before opening", [](FakeOs& os) { os.on_query(812, "open", [&os] { os.end_process(812); }); }, {}},
+      {"before opening",
+       [](FakeOs& os) {
+         // The seventh check opens it once, the forced stop next.
+         os.after_seconds(6, [&os] {
+           os.on_query(
+               812, "open", [&os] { os.end_process(812); }, 1);
+         });
+       },
+       {}},
       {"after SIGTERM",
        [](FakeOs& os) { os.on_signal(812, SIGTERM, [&os] { os.end_process(812); }); },
        {signal_entry(812, SIGTERM)}},
@@ -176,22 +184,30 @@ TEST_F(SquidStop, ForcedStopSignalsOnlyWhatItsHandleShowsToQualify) {
   } cases[] = {
       {"the main PID taken by another program before the open",
        [](FakeOs& os) {
-         os.on_query(812, "open", [&os] { os.add_process(812, {.exe = "/usr/sbin/sshd", .user = "root"}); });
+         os.after_seconds(6, [&os] {
+           os.on_query(
+               812, "open", [&os] { os.add_process(812, {.exe = "/usr/sbin/sshd", .user = "root"}); }, 1);
+         });
        },
        {}},
       {"a kid's PID taken by another user's process after the open",
        [](FakeOs& os) {
          os.add_process(813, kProxy);
-         os.after_query(813, "open", [&os] { os.add_process(813, {.exe = kSquidBinary, .user = "root"}); });
+         // Opened first by the scan for the others, then by the forced stop.
+         os.after_query(
+             813, "open", [&os] { os.add_process(813, {.exe = kSquidBinary, .user = "root"}); }, 1);
        },
        {signal_entry(812, SIGTERM), signal_entry(812, SIGKILL)}},
       {"a kid's PID taken by another user's process whose path may not be read",
        [](FakeOs& os) {
          os.add_process(813, kProxy);
-         os.on_query(813, "open", [&os] {
-           os.add_process(813, {.exe = "/opt/agent", .user = "nobody"});
-           os.fail_query(813, "exe", EACCES);
-         });
+         os.on_query(
+             813, "open",
+             [&os] {
+               os.add_process(813, {.exe = "/opt/agent", .user = "nobody"});
+               os.fail_query(813, "exe", EACCES);
+             },
+             1);
        },
        {signal_entry(812, SIGTERM), signal_entry(812, SIGKILL)}},
       {"the PID file's process, whose path may not be read",

@@ -3,20 +3,11 @@
 #include <algorithm>
 
 #include "platform/text.h"
-#include "proxy/discovery.h"
 #include "proxy/fixed.h"
+#include "proxy/identity.h"
 
 namespace pw {
 namespace {
-
-// Whether PID is a proxy-user process; the path is read first, the owner only
-// when there is a path. A process that ends meanwhile is not one.
-bool proxy_user_process(Os& os, Pid pid, std::string* exe) {
-  const auto path = selectable_exe_path(os, pid);
-  if (!path || path->empty()) return false;
-  *exe = *path;
-  return owned_by_proxy_user(os, pid);
-}
 
 bool is_control(unsigned char byte) { return byte < 0x20 || byte == 0x7f; }
 
@@ -63,10 +54,10 @@ void append_quoted(std::string& out, const std::string& argument) {
 
 std::vector<Pid> all_pids(Os& os) {
   std::vector<Pid> pids;
-  std::string exe;
-  for (const Pid pid : os.list_processes()) {
-    if (proxy_user_process(os, pid, &exe)) pids.push_back(pid);
-  }
+  walk_processes(os, Identity::kProxyUser, 0, Look::kOwner, [&](const Snapshot& seen) {
+    pids.push_back(seen.pid);
+    return true;
+  });
   return pids;
 }
 
@@ -83,20 +74,20 @@ bool gosts_stop(Os& os) {
       // Identified through the handle, so that the signals cannot reach a
       // process that took over the PID since the listing.
       const auto process = os.open_process(pid);
-      exe = printable_path(process->exe_path());
-      if (exe.empty() || process->user_name() != kProxyUser) {
+      const Snapshot seen = process->look(Look::kOwner);
+      if (identify(seen, 0) == Identity::kNeither) {
         // No longer a proxy-user process: the one listed has ended, and the
         // process now holding its PID is neither signalled nor named.
         os.out(fill(kSignalFailedLine, {number, ""}));
         continue;
       }
+      exe = printable_path(seen.exe);
       os.out(fill(kSignalLine, {number, exe}));
       process->terminate();
       try {
         process->kill();
-      } catch (const std::system_error& e) {
+      } catch (const ProcessEnded&) {
         // Ended on SIGTERM: what the sweep wanted.
-        if (!process_gone(e)) throw;
       }
     } catch (const std::exception&) {
       // Whatever went wrong with this one, the sweep goes on with the next.
@@ -111,20 +102,11 @@ bool gosts_stop(Os& os) {
 }
 
 void ps_aux(Os& os) {
-  std::string exe;
-  for (const Pid pid : os.list_processes()) {
-    if (!proxy_user_process(os, pid, &exe)) continue;
-    std::string line;
-    try {
-      const Pid parent = os.parent_pid(pid);
-      line = fill(kListingLine,
-                  {std::to_string(pid), printable_path(exe), list_form(os.command_line(pid)), std::to_string(parent)});
-    } catch (const std::system_error& e) {
-      if (!process_gone(e)) throw;
-      continue;
-    }
-    os.out(line);
-  }
+  walk_processes(os, Identity::kProxyUser, 0, Look::kListing, [&](const Snapshot& seen) {
+    os.out(fill(kListingLine, {std::to_string(seen.pid), printable_path(seen.exe), list_form(seen.command_line),
+                               std::to_string(seen.parent)}));
+    return true;
+  });
 }
 
 std::string printable_path(const std::string& path) {

@@ -4,8 +4,8 @@
 
 #include <csignal>
 
-#include "platform/fake_os.h"
 #include "proxy/fixed.h"
+#include "testing/fake_os.h"
 
 namespace pw {
 namespace {
@@ -75,7 +75,9 @@ TEST(GostsStop, AFailureWithOneProcessIsReportedAndTheSweepGoesOn) {
   os.add_process(31, kProxy);  // ends on SIGTERM: no failure for its SIGKILL
   os.add_process(32, kProxy);  // refuses signals
   os.add_process(33, kProxy);
-  os.on_query(30, "open", [&] { os.end_process(30); });
+  // Each is opened by the listing first, then by the sweep.
+  os.on_query(
+      30, "open", [&] { os.end_process(30); }, 1);
   os.on_signal(31, SIGTERM, [&] { os.end_process(31); });
   os.fail_signal(32, SIGTERM, EPERM);
   os.on_signal(32, SIGKILL, [] {});
@@ -98,8 +100,10 @@ TEST(GostsStop, SignalsOnlyAProcessItsHandleStillShowsAsTheProxyUsers) {
   os.add_process(31, kProxy);
   // Between the listing and the open, PID 30 goes to root's sshd; right after
   // the open, 31 ends and root's program takes its PID.
-  os.on_query(30, "open", [&] { os.add_process(30, {.exe = "/usr/sbin/sshd", .user = "root"}); });
-  os.after_query(31, "open", [&] { os.add_process(31, {.exe = kSquidBinary, .user = "root"}); });
+  os.on_query(
+      30, "open", [&] { os.add_process(30, {.exe = "/usr/sbin/sshd", .user = "root"}); }, 1);
+  os.after_query(
+      31, "open", [&] { os.add_process(31, {.exe = kSquidBinary, .user = "root"}); }, 1);
   gosts_stop(os);
   EXPECT_EQ(os.trace(), (std::vector<std::string>{
                             "[Stopping]......: Terminated process 30 []",

@@ -19,8 +19,6 @@ inline constexpr char kJournalInsert[] =
     "VALUES('%s', '%s', '%s', 'Proxy Service', 'proxywarden', '0', '%s', '%s')";
 inline constexpr std::int64_t kJournalKeepSeconds = 604800;
 
-// The system's SQLite library, by its soname; loaded when the first statement runs.
-inline constexpr char kSqliteLibrary[] = "libsqlite3.so.0";
 inline constexpr int kBusyTimeoutMs = 5000;
 inline constexpr char kSqlErrorLine[] = "[ERROR]: SQL %s";
 inline constexpr char kSqliteErrorLine[] = "[ERROR]: Sqlite %s";

@@ -4,10 +4,9 @@
 
 #include <filesystem>
 
-#include "platform/fake_os.h"
 #include "report/fixed.h"
-#include "report/journal_test_util.h"
-#include "report/sqlite_library.h"
+#include "testing/fake_os.h"
+#include "testing/journal_test_util.h"
 
 namespace pw {
 namespace {
@@ -83,9 +82,6 @@ TEST(JournalFailure, AMissingDirectoryIsReportedAndNotCreated) {
 // SQLite is loaded when the first event is written; a library that cannot be
 // loaded, or that lacks a function, is a journal failure like any other.
 TEST(JournalFailure, AnSqliteLibraryThatCannotBeLoadedIsReportedAndTheCallerGoesOn) {
-  struct Restore {
-    ~Restore() { use_sqlite_library(kSqliteLibrary); }
-  } restore;
   const std::string incomplete = INCOMPLETE_HELPER_LIBRARY_DIR "/libunix.so";
   const struct {
     std::string file, failure;
@@ -97,13 +93,13 @@ TEST(JournalFailure, AnSqliteLibraryThatCannotBeLoadedIsReportedAndTheCallerGoes
   };
   for (const auto& c : cases) {
     FakeMachine machine;
-    use_sqlite_library(c.file.c_str());
+    machine.os_.use_sqlite_library(c.file);
     squid_admin_mysql(machine.os_, 0, "Failed to start proxy service", "");
     EXPECT_EQ(machine.os_.lines(),
               std::vector<std::string>{"[ERROR]: Sqlite in squid_admin_mysql\nstd::runtime_error: " + c.failure + "\n"})
         << c.file;
     // Loading is tried again at the next event, which the system's library writes.
-    use_sqlite_library(kSqliteLibrary);
+    machine.os_.use_sqlite_library("");
     squid_admin_mysql(machine.os_, 1, "Success Stopping proxy service", "");
     const auto rows = journal_rows(machine.db_);
     ASSERT_EQ(rows.size(), 1u) << c.file;

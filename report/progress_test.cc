@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fake_os.h"
 #include "report/fixed.h"
+#include "testing/fake_os.h"
 
 namespace pw {
 namespace {

@@ -4,10 +4,10 @@
 #include <memory>
 
 #include "platform/error.h"
+#include "platform/sqlite_library.h"
 #include "platform/text.h"
 #include "report/failure.h"
 #include "report/fixed.h"
-#include "report/sqlite_library.h"
 
 namespace pw {
 namespace {
@@ -119,7 +119,7 @@ Rows run(const SqliteLibrary& lib, sqlite3* connection, const std::string& sql, 
 
 std::optional<Rows> QUERY_SQL(Os& os, const std::string& sql, const std::string& db, bool fetchone) {
   // A library that cannot be loaded is no Error of opening: it passes to the caller.
-  const SqliteLibrary& lib = sqlite();
+  const SqliteLibrary& lib = os.sqlite();
   Connection connection;
   try {
     connection = open(lib, db);

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <filesystem>
 
-#include "platform/fake_os.h"
-#include "report/journal_test_util.h"
+#include "testing/fake_os.h"
+#include "testing/journal_test_util.h"
 
 namespace pw {
 namespace {

@@ -1,18 +1,12 @@
-#include "report/sqlite_library.h"
+#include "platform/sqlite_library.h"
 
 #include <dlfcn.h>
 
-#include <optional>
 #include <stdexcept>
 #include <string>
 
-#include "report/fixed.h"
-
 namespace pw {
 namespace {
-
-const char* library_file = kSqliteLibrary;
-std::optional<SqliteLibrary> loaded;
 
 template <typename Function>
 void resolve(void* library, const char* file, const char* name, Function& function) {
@@ -53,16 +47,6 @@ SqliteLibrary load_sqlite(const char* file) {
     throw;
   }
   return functions;
-}
-
-const SqliteLibrary& sqlite() {
-  if (!loaded) loaded = load_sqlite(library_file);
-  return *loaded;
-}
-
-void use_sqlite_library(const char* file) {
-  library_file = file;
-  loaded.reset();
 }
 
 }  // namespace pw

@@ -1,14 +1,13 @@
-#include "platform/stand_in_os.h"
+#include "testing/stand_in_os.h"
 
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include "platform/error.h"
 #include "platform/fixed.h"
 #include "platform/libunix.h"
+#include "platform/proc.h"
 
 namespace pw {
 namespace {
@@ -29,10 +28,10 @@ class StandInProcess final : public Process {
   StandInProcess(std::unique_ptr<Process> real, const std::string& proxy_uid)
       : real_(std::move(real)), proxy_uid_(proxy_uid) {}
   Pid pid() const override { return real_->pid(); }
-  std::string exe_path() override { return real_->exe_path(); }
-  std::string user_name() override {
-    const auto name = real_->user_name();
-    return name == proxy_uid_ ? kStandInUser : name;
+  Snapshot look(Look look) override {
+    Snapshot seen = real_->look(look);
+    if (seen.owner == proxy_uid_) seen.owner = kStandInUser;
+    return seen;
   }
   double cpu_seconds() override { return real_->cpu_seconds(); }
   double memory_percent() override { return real_->memory_percent(); }
@@ -48,15 +47,18 @@ class StandInProcess final : public Process {
 
 StandInOs::StandInOs(std::unique_ptr<Os> real, std::string root, uid_t proxy_uid)
     : real_(std::move(real)), root_(std::move(root)), proxy_uid_(std::to_string(proxy_uid)) {
+  ::prctl(PR_GET_CHILD_SUBREAPER, &was_subreaper_);
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
 }
+
+StandInOs::~StandInOs() { ::prctl(PR_SET_CHILD_SUBREAPER, was_subreaper_); }
 
 bool StandInOs::ours(Pid pid) {
   const Pid self = ::getpid();
   // Ours when the chain of parents reaches the test's process.
   for (int depth = 0; depth < 64 && pid > 1; ++depth) {
     try {
-      pid = real_->parent_pid(pid);
+      pid = read_status(pid).parent;
     } catch (const std::system_error&) {
       return false;
     }
@@ -65,16 +67,22 @@ bool StandInOs::ours(Pid pid) {
   return false;
 }
 
-Pid StandInOs::checked(Pid pid) {
-  if (!ours(pid))
-    throw std::system_error(ESRCH, std::generic_category(), "not a process of the test " + std::to_string(pid));
-  return pid;
+void StandInOs::reap() {
+  // Every command starts in a session of its own, and so do the daemons it
+  // leaves to the test: a child in the test's own session is not theirs.
+  const Pid self = ::getpid();
+  const pid_t session = ::getsid(0);
+  for (const Pid pid : real_->list_processes()) {
+    try {
+      if (read_status(pid).parent == self && ::getsid(pid) != session) ::waitpid(pid, nullptr, WNOHANG);
+    } catch (const std::system_error&) {
+      // Ended meanwhile.
+    }
+  }
 }
 
 std::vector<Pid> StandInOs::list_processes() {
-  // Children that ended are reaped, as init would reap them on a machine.
-  while (::waitpid(-1, nullptr, WNOHANG) > 0) {
-  }
+  reap();
   std::vector<Pid> pids;
   for (const Pid pid : real_->list_processes()) {
     if (ours(pid)) pids.push_back(pid);
@@ -82,18 +90,18 @@ std::vector<Pid> StandInOs::list_processes() {
   return pids;
 }
 
-std::unique_ptr<Process> StandInOs::open_process(Pid pid) {
-  auto process = real_->open_process(checked(pid));
-  // Checked again after the open: a handle still alive afterwards is on the
-  // process that was checked, not on one that reused its PID.
-  checked(pid);
-  (void)process->exe_path();
-  return std::make_unique<StandInProcess>(std::move(process), proxy_uid_);
+std::optional<std::string> StandInOs::walk_exe_path(Pid pid) {
+  return ours(pid) ? real_->walk_exe_path(pid) : std::optional<std::string>("");
 }
 
-std::string StandInOs::user_name(Pid pid) {
-  const auto name = real_->user_name(checked(pid));
-  return name == proxy_uid_ ? kStandInUser : name;
+std::unique_ptr<Process> StandInOs::open_process(Pid pid) {
+  if (!ours(pid)) throw ProcessEnded("not a process of the test " + std::to_string(pid));
+  auto process = real_->open_process(pid);
+  // Checked again once it is open: a handle still alive afterwards is on the
+  // process that was checked, not on one that reused its PID.
+  if (!ours(pid)) throw ProcessEnded("not a process of the test " + std::to_string(pid));
+  (void)process->look(Look::kPath);
+  return std::make_unique<StandInProcess>(std::move(process), proxy_uid_);
 }
 
 void StandInOs::shell(const std::string& command_line) {

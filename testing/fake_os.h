@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "platform/sqlite_library.h"
 
 namespace pw {
 
@@ -38,34 +39,39 @@ class FakeOs final : public Os {
   // Reactions: run after the shell command / signal / once the total sleep
   // reaches the given number of seconds. SIGKILL ends a process before its
   // reaction runs; SIGTERM does nothing by itself.
-  void on_shell(const std::string& command, std::function<void()> reaction);
-  void on_signal(Pid pid, int signal, std::function<void()> reaction);
-  void after_seconds(int seconds, std::function<void()> reaction);
-  // Reaction to the next query of the given kind ("exe", "user", "parent",
-  // "cmdline", "open", and a handle's "cpu" and "memory") made about PID, by PID
-  // or through a handle: on_query runs before it is answered, after_query after.
-  void on_query(Pid pid, const std::string& kind, std::function<void()> reaction);
-  void after_query(Pid pid, const std::string& kind, std::function<void()> reaction);
-  // Reaction after the next read of PATH.
-  void after_read(const std::string& path, std::function<void()> reaction);
-
-  // Failures: queries about PID (all kinds above, or one kind) fail with ERR; a
-  // signal to PID fails with ERR; file writes, the process listing, the shell,
-  // the journal and standard output fail with ERR.
-  void fail_queries(Pid pid, int err) { failing_queries_[{pid, ""}] = err; }
-  void fail_query(Pid pid, const std::string& kind, int err) {
-    if (err == 0) {
-      failing_queries_.erase({pid, kind});
-    } else {
-      failing_queries_[{pid, kind}] = err;
-    }
+  void on_shell(const std::string& command, std::function<void()> reaction) {
+    shell_reactions_.emplace(command, std::move(reaction));
   }
+  void on_signal(Pid pid, int signal, std::function<void()> reaction) {
+    signal_reactions_.emplace(std::make_pair(pid, signal), std::move(reaction));
+  }
+  void after_seconds(int seconds, std::function<void()> reaction) {
+    time_reactions_.emplace(seconds, std::move(reaction));
+  }
+  // Reaction to the next query of the given kind made about PID: "open", and
+  // through a handle "exe", "user", "parent" and "cmdline" (the parts of a look,
+  // in that order), "cpu" and "memory"; SKIP queries of that kind go by first.
+  // on_query runs before it is answered, after_query after.
+  void on_query(Pid pid, const std::string& kind, std::function<void()> reaction, int skip = 0) {
+    query_reactions_[{pid, kind}] = {skip, std::move(reaction)};
+  }
+  void after_query(Pid pid, const std::string& kind, std::function<void()> reaction, int skip = 0) {
+    after_query_reactions_[{pid, kind}] = {skip, std::move(reaction)};
+  }
+  // Reaction after the next read of PATH.
+  void after_read(const std::string& path, std::function<void()> reaction) {
+    read_reactions_[{0, path}] = {0, std::move(reaction)};
+  }
+
+  // Failures with ERR: a query of one kind about PID ("exe" fails the walk's
+  // read too), a signal to PID, file writes, the listing, the shell and the
+  // journal. An ended process is ProcessEnded, never one of these.
+  void fail_query(Pid pid, const std::string& kind, int err) { failing_queries_[{pid, kind}] = err; }  // 0: no more
   void fail_signal(Pid pid, int signal, int err) { failing_signals_[{pid, signal}] = err; }
   void fail_writes(int err) { failing_writes_ = err; }
   void fail_listing(int err) { failing_listing_ = err; }
   void fail_shell(int err) { failing_shell_ = err; }
   void fail_journal(int err) { failing_journal_ = err; }
-  void fail_output(int err) { failing_output_ = err; }
 
   void set_file(const std::string& path, std::string content) { files_[path] = std::move(content); }
   void remove_file(const std::string& path) { files_.erase(path); }
@@ -84,13 +90,12 @@ class FakeOs final : public Os {
   std::vector<std::string> writes(const std::string& path) const;
   const std::vector<std::string>& settings_read() const { return settings_read_; }
 
+  // Makes sqlite() load FILE instead of the system's library.
+  void use_sqlite_library(std::string file) { sqlite_file_ = std::move(file); }
+
   // Os
   std::vector<Pid> list_processes() override;
-  bool process_exists(Pid pid) override { return has_process(pid); }
-  std::string exe_path(Pid pid) override { return query(pid, "exe").exe; }
-  std::string user_name(Pid pid) override { return query(pid, "user").user; }
-  Pid parent_pid(Pid pid) override { return query(pid, "parent").parent; }
-  std::vector<std::string> command_line(Pid pid) override { return query(pid, "cmdline").command_line; }
+  std::optional<std::string> walk_exe_path(Pid pid) override;
   std::unique_ptr<Process> open_process(Pid pid) override;
   void shell(const std::string& command_line) override;
   void sleep(int seconds) override;
@@ -100,8 +105,9 @@ class FakeOs final : public Os {
   void file_put_contents(const std::string& path, const std::string& data) override;
   long long GET_INFO_INT(const std::string& key) override;
   std::string begin_journal_event() override;
+  const SqliteLibrary& sqlite() override;
   void out(const std::string& line) override;
-  int flush_output() override { return failing_output_; }
+  int flush_output() override { return 0; }
 
   static constexpr std::int64_t kEpochStart = 1'800'000'000;
   static constexpr double kMonotonicStart = 5000.0;
@@ -113,10 +119,16 @@ class FakeOs final : public Os {
     int generation;
   };
 
-  // The answer about PID, with the reactions to a query of KIND around it; a
-  // handle passes the GENERATION it was opened on (0 for a query by PID).
-  FakeProcess query(Pid pid, const std::string& kind, int generation = 0);
-  void react(std::map<std::pair<Pid, std::string>, std::function<void()>>& reactions, Pid pid, const std::string& kind);
+  // The answer about PID to a handle opened on GENERATION, with the reactions
+  // to a query of KIND around it.
+  FakeProcess query(Pid pid, const std::string& kind, int generation);
+  Snapshot look(Pid pid, int generation, Look look);
+  struct Reaction {
+    int skip;
+    std::function<void()> run;
+  };
+  using Reactions = std::map<std::pair<Pid, std::string>, Reaction>;
+  void react(Reactions& reactions, Pid pid, const std::string& kind);
   const Entry& live(Pid pid, const std::string& kind);
   void signal(Pid pid, int generation, int signal);
 
@@ -126,21 +138,22 @@ class FakeOs final : public Os {
   std::multimap<std::string, std::function<void()>> shell_reactions_;
   std::multimap<std::pair<Pid, int>, std::function<void()>> signal_reactions_;
   std::multimap<int, std::function<void()>> time_reactions_;
-  std::map<std::pair<Pid, std::string>, std::function<void()>> query_reactions_;
-  std::map<std::pair<Pid, std::string>, std::function<void()>> after_query_reactions_;
-  std::map<std::pair<Pid, std::string>, std::function<void()>> read_reactions_;  // keyed {0, path}
+  Reactions query_reactions_;
+  Reactions after_query_reactions_;
+  Reactions read_reactions_;  // keyed {0, path}
   std::map<std::pair<Pid, std::string>, int> failing_queries_;
   std::map<std::pair<Pid, int>, int> failing_signals_;
   int failing_writes_ = 0;
   int failing_listing_ = 0;
   int failing_shell_ = 0;
   int failing_journal_ = 0;
-  int failing_output_ = 0;
   std::map<std::string, std::string> files_;
   std::set<std::string> unreadable_;
   std::map<std::string, int> unopenable_;
   std::map<std::string, long long> settings_;
   std::string event_database_;
+  std::string sqlite_file_;
+  std::optional<SqliteLibrary> sqlite_;
 
   std::vector<std::string> lines_;
   std::vector<std::string> commands_;

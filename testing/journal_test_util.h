@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake_os.h"
-#include "platform/test_util.h"
+#include "testing/fake_os.h"
+#include "testing/test_util.h"
 
 namespace pw {
 

@@ -1,9 +1,10 @@
-#include "platform/fake_os.h"
+#include "testing/fake_os.h"
 
 #include <algorithm>
 #include <csignal>
 
 #include "platform/error.h"
+#include "platform/fixed.h"
 
 namespace pw {
 
@@ -15,20 +16,11 @@ std::string signal_entry(Pid pid, int signal) {
 }
 std::string write_entry(const std::string& path, const std::string& data) { return "> " + path + " " + data; }
 
-namespace {
-
-[[noreturn]] void fail(int err, const std::string& what) {
-  throw std::system_error(err, std::generic_category(), what);
-}
-
-}  // namespace
-
 class FakeHandle final : public Process {
  public:
   FakeHandle(FakeOs& os, Pid pid, int generation) : os_(os), pid_(pid), generation_(generation) {}
   Pid pid() const override { return pid_; }
-  std::string exe_path() override { return os_.query(pid_, "exe", generation_).exe; }
-  std::string user_name() override { return os_.query(pid_, "user", generation_).user; }
+  Snapshot look(Look look) override { return os_.look(pid_, generation_, look); }
   double cpu_seconds() override {
     return os_.query(pid_, "cpu", generation_).cpu_percent / 100.0 * os_.monotonic_seconds();
   }
@@ -42,6 +34,18 @@ class FakeHandle final : public Process {
   int generation_;
 };
 
+namespace {
+
+// Runs every reaction kept for KEY, each once, even those that add more.
+template <typename Key>
+void run_all(const std::multimap<Key, std::function<void()>>& reactions, const Key& key) {
+  std::vector<std::function<void()>> kept;
+  for (auto [at, last] = reactions.equal_range(key); at != last; ++at) kept.push_back(at->second);
+  for (const auto& reaction : kept) reaction();
+}
+
+}  // namespace
+
 FakeOs::FakeOs(std::string event_database) : event_database_(std::move(event_database)) {}
 
 void FakeOs::add_process(Pid pid, FakeProcess process) {
@@ -52,30 +56,6 @@ void FakeOs::add_process(Pid pid, FakeProcess process) {
 void FakeOs::end_process(Pid pid) {
   processes_.erase(pid);
   order_.erase(std::remove(order_.begin(), order_.end(), pid), order_.end());
-}
-
-void FakeOs::on_shell(const std::string& command, std::function<void()> reaction) {
-  shell_reactions_.emplace(command, std::move(reaction));
-}
-
-void FakeOs::on_signal(Pid pid, int signal, std::function<void()> reaction) {
-  signal_reactions_.emplace(std::make_pair(pid, signal), std::move(reaction));
-}
-
-void FakeOs::after_seconds(int seconds, std::function<void()> reaction) {
-  time_reactions_.emplace(seconds, std::move(reaction));
-}
-
-void FakeOs::on_query(Pid pid, const std::string& kind, std::function<void()> reaction) {
-  query_reactions_[{pid, kind}] = std::move(reaction);
-}
-
-void FakeOs::after_query(Pid pid, const std::string& kind, std::function<void()> reaction) {
-  after_query_reactions_[{pid, kind}] = std::move(reaction);
-}
-
-void FakeOs::after_read(const std::string& path, std::function<void()> reaction) {
-  read_reactions_[{0, path}] = std::move(reaction);
 }
 
 std::string FakeOs::file(const std::string& path) const {
@@ -92,35 +72,61 @@ std::vector<std::string> FakeOs::writes(const std::string& path) const {
 }
 
 std::vector<Pid> FakeOs::list_processes() {
-  if (failing_listing_ != 0) fail(failing_listing_, "readdir /proc");
+  if (failing_listing_ != 0) throw_errno(failing_listing_, "readdir /proc");
   return order_;
 }
 
-const FakeOs::Entry& FakeOs::live(Pid pid, const std::string& kind) {
-  for (const auto& failing : {std::make_pair(pid, std::string()), std::make_pair(pid, kind)}) {
-    if (const auto found = failing_queries_.find(failing); found != failing_queries_.end()) {
-      fail(found->second, kind + " " + std::to_string(pid));
-    }
-  }
+std::optional<std::string> FakeOs::walk_exe_path(Pid pid) {
+  if (failing_queries_[{pid, "exe"}] != 0) return std::nullopt;
   const auto found = processes_.find(pid);
-  if (found == processes_.end()) fail(ESRCH, kind + " " + std::to_string(pid));
+  return found == processes_.end() ? "" : found->second.process.exe;
+}
+
+Snapshot FakeOs::look(Pid pid, int generation, Look look) {
+  Snapshot seen;
+  seen.pid = pid;
+  try {
+    seen.exe = query(pid, "exe", generation).exe;
+  } catch (const ProcessEnded&) {
+    throw;
+  } catch (const std::system_error& e) {
+    seen.exe_error = e;
+  }
+  if (look != Look::kPath) seen.owner = query(pid, "user", generation).user;
+  if (look == Look::kListing) {
+    seen.parent = query(pid, "parent", generation).parent;
+    seen.command_line = query(pid, "cmdline", generation).command_line;
+  }
+  // Confirmed through the handle, as the real one is.
+  const auto found = processes_.find(pid);
+  if (found == processes_.end() || found->second.generation != generation) throw ProcessEnded("look");
+  return seen;
+}
+
+const FakeOs::Entry& FakeOs::live(Pid pid, const std::string& kind) {
+  if (const int err = failing_queries_[{pid, kind}]; err != 0) throw_errno(err, kind + " " + std::to_string(pid));
+  const auto found = processes_.find(pid);
+  if (found == processes_.end()) throw ProcessEnded(kind + " " + std::to_string(pid));
   return found->second;
 }
 
-void FakeOs::react(std::map<std::pair<Pid, std::string>, std::function<void()>>& reactions, Pid pid,
-                   const std::string& kind) {
-  if (const auto reaction = reactions.find({pid, kind}); reaction != reactions.end()) {
-    const auto run = std::move(reaction->second);
-    reactions.erase(reaction);
-    run();
+void FakeOs::react(Reactions& reactions, Pid pid, const std::string& kind) {
+  const auto reaction = reactions.find({pid, kind});
+  if (reaction == reactions.end()) return;
+  if (reaction->second.skip > 0) {
+    --reaction->second.skip;
+    return;
   }
+  const auto run = std::move(reaction->second.run);
+  reactions.erase(reaction);
+  run();
 }
 
 FakeProcess FakeOs::query(Pid pid, const std::string& kind, int generation) {
   react(query_reactions_, pid, kind);
   const Entry& found = live(pid, kind);
   // A handle reaches only the process it was opened on.
-  if (generation != 0 && found.generation != generation) fail(ESRCH, kind + " " + std::to_string(pid));
+  if (found.generation != generation) throw ProcessEnded(kind + " " + std::to_string(pid));
   FakeProcess answer = found.process;
   react(after_query_reactions_, pid, kind);
   return answer;
@@ -134,27 +140,20 @@ std::unique_ptr<Process> FakeOs::open_process(Pid pid) {
 }
 
 void FakeOs::signal(Pid pid, int generation, int signal) {
-  if (const auto failing = failing_signals_.find({pid, signal}); failing != failing_signals_.end()) {
-    fail(failing->second, signal_entry(pid, signal));
-  }
+  if (const int err = failing_signals_[{pid, signal}]; err != 0) throw_errno(err, signal_entry(pid, signal));
   const auto found = processes_.find(pid);
-  if (found == processes_.end() || found->second.generation != generation) fail(ESRCH, signal_entry(pid, signal));
+  if (found == processes_.end() || found->second.generation != generation)
+    throw ProcessEnded(signal_entry(pid, signal));
   trace_.push_back(signal_entry(pid, signal));
   if (signal == SIGKILL) end_process(pid);
-  const auto [first, last] = signal_reactions_.equal_range({pid, signal});
-  std::vector<std::function<void()>> reactions;
-  for (auto it = first; it != last; ++it) reactions.push_back(it->second);
-  for (const auto& reaction : reactions) reaction();
+  run_all(signal_reactions_, {pid, signal});
 }
 
 void FakeOs::shell(const std::string& command_line) {
-  if (failing_shell_ != 0) fail(failing_shell_, "start /bin/sh for: " + command_line);
+  if (failing_shell_ != 0) throw_errno(failing_shell_, "start /bin/sh for: " + command_line);
   commands_.push_back(command_line);
   trace_.push_back(shell_entry(command_line));
-  const auto [first, last] = shell_reactions_.equal_range(command_line);
-  std::vector<std::function<void()>> reactions;
-  for (auto it = first; it != last; ++it) reactions.push_back(it->second);
-  for (const auto& reaction : reactions) reaction();
+  run_all(shell_reactions_, command_line);
 }
 
 void FakeOs::sleep(int seconds) {
@@ -168,7 +167,7 @@ void FakeOs::sleep(int seconds) {
 }
 
 SmallFile FakeOs::read_small_file(const std::string& path, std::size_t limit) {
-  if (const auto failing = unopenable_.find(path); failing != unopenable_.end()) fail(failing->second, "open " + path);
+  if (const int err = unopenable_[path]; err != 0) throw_errno(err, "open " + path);
   SmallFile read;
   if (const auto found = files_.find(path); found != files_.end()) {
     read.exists = true;
@@ -191,15 +190,18 @@ long long FakeOs::GET_INFO_INT(const std::string& key) {
   return found == settings_.end() ? 0 : found->second;
 }
 
+const SqliteLibrary& FakeOs::sqlite() {
+  if (!sqlite_) sqlite_ = load_sqlite(sqlite_file_.empty() ? kSqliteLibrary : sqlite_file_.c_str());
+  return *sqlite_;
+}
+
 std::string FakeOs::begin_journal_event() {
   trace_.emplace_back(kJournalEntry);
-  if (failing_journal_ != 0) fail(failing_journal_, "open the journal");
+  if (failing_journal_ != 0) throw_errno(failing_journal_, "open the journal");
   return event_database_;
 }
 
 void FakeOs::out(const std::string& line) {
-  // A line that cannot be written is lost; the run goes on.
-  if (failing_output_ != 0) return;
   lines_.push_back(line);
   trace_.push_back(line);
 }

@@ -1,4 +1,4 @@
-#include "report/journal_test_util.h"
+#include "testing/journal_test_util.h"
 
 #include <sqlite3.h>
 

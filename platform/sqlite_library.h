@@ -31,15 +31,7 @@ struct SqliteLibrary {
 
 // Loads the shared library FILE, a name for the loader's own search or a path,
 // and resolves every function. Throws std::runtime_error naming FILE when the
-// library cannot be loaded or lacks one of them.
+// library cannot be loaded or lacks one of them. The library stays loaded.
 SqliteLibrary load_sqlite(const char* file);
-
-// The process's SQLite library, loaded from kSqliteLibrary on the first call
-// that succeeds; a call that cannot load it throws as load_sqlite does.
-const SqliteLibrary& sqlite();
-
-// Makes the next call of sqlite() load FILE instead (tests; kSqliteLibrary
-// restores the system's library).
-void use_sqlite_library(const char* file);
 
 }  // namespace pw

@@ -5,9 +5,10 @@
 // fake proxy without touching the machine's own proxy paths.
 //
 // The process table it shows holds only the test's own processes: its children
-// and their descendants (the test becomes their subreaper, so a daemon that
-// leaves its parent stays in view). Any other process does not exist for it,
-// so a test can neither examine nor signal a process it did not start.
+// and their descendants (the test becomes their subreaper while the object
+// lives, so a daemon that leaves its parent stays in view). Any other process
+// does not exist for it, so a test can neither examine nor signal a process it
+// did not start.
 #pragma once
 
 #include <sys/types.h>
@@ -23,17 +24,16 @@ namespace pw {
 class StandInOs final : public Os {
  public:
   StandInOs(std::unique_ptr<Os> real, std::string root, uid_t proxy_uid);
+  ~StandInOs() override;
+  StandInOs(const StandInOs&) = delete;
+  StandInOs& operator=(const StandInOs&) = delete;
 
   const std::vector<std::string>& lines() const { return lines_; }
   void clear_lines() { lines_.clear(); }
   std::string moved(const std::string& path) const { return root_ + path; }
 
   std::vector<Pid> list_processes() override;
-  bool process_exists(Pid pid) override { return ours(pid) && real_->process_exists(pid); }
-  std::string exe_path(Pid pid) override { return real_->exe_path(checked(pid)); }
-  std::string user_name(Pid pid) override;
-  Pid parent_pid(Pid pid) override { return real_->parent_pid(checked(pid)); }
-  std::vector<std::string> command_line(Pid pid) override { return real_->command_line(checked(pid)); }
+  std::optional<std::string> walk_exe_path(Pid pid) override;
   std::unique_ptr<Process> open_process(Pid pid) override;
   void shell(const std::string& command_line) override;
   void sleep(int seconds) override { real_->sleep(seconds); }
@@ -47,18 +47,21 @@ class StandInOs final : public Os {
   }
   long long GET_INFO_INT(const std::string& key) override;
   std::string begin_journal_event() override;
+  const SqliteLibrary& sqlite() override { return real_->sqlite(); }
   void out(const std::string& line) override { lines_.push_back(line); }
   int flush_output() override { return 0; }
 
  private:
   // Whether PID is a descendant of the test's process.
   bool ours(Pid pid);
-  // PID, when it is ours; otherwise throws as for a process that has ended.
-  Pid checked(Pid pid);
+  // Reaps, as init would, the ended processes that the commands started and
+  // left to the test; no other child of the test.
+  void reap();
 
   std::unique_ptr<Os> real_;
   std::string root_;
   std::string proxy_uid_;
+  int was_subreaper_ = 0;
   std::vector<std::string> lines_;
 };
 

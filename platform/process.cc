@@ -1,0 +1,99 @@
+// The handle on one process and the snapshot taken through it: /proc is read
+// by PID, then the pidfd confirms that the process read is the one opened.
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/error.h"
+#include "platform/proc.h"
+
+namespace pw {
+namespace {
+
+class RealProcess final : public Process {
+ public:
+  // FD is the process's pidfd, or -1 where there is none.
+  RealProcess(Pid pid, int fd, UserNames& names) : pid_(pid), fd_(fd), names_(names) {}
+  ~RealProcess() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  RealProcess(const RealProcess&) = delete;
+  RealProcess& operator=(const RealProcess&) = delete;
+
+  Pid pid() const override { return pid_; }
+
+  Snapshot look(Look look) override {
+    Snapshot seen;
+    seen.pid = pid_;
+    try {
+      seen.exe = read_exe_link(pid_);
+    } catch (const ProcessEnded&) {
+      throw;
+    } catch (const std::system_error& e) {
+      seen.exe_error = e;
+    }
+    // A pidfd opens only on a thread group's own ID; without one, the status
+    // tells a thread's ID apart.
+    if (fd_ < 0 || look != Look::kPath) {
+      const ProcStatus status = read_status(pid_);
+      seen.own_pid = fd_ >= 0 || status.tgid == pid_;
+      if (look != Look::kPath) seen.owner = names_.of(status.uid);
+      if (look == Look::kListing) {
+        seen.parent = status.parent;
+        seen.command_line = read_command_line(pid_);
+      }
+    }
+    send(0, "signal 0");
+    return seen;
+  }
+
+  double cpu_seconds() override {
+    const double seconds = read_cpu_seconds(pid_);
+    send(0, "signal 0");
+    return seconds;
+  }
+  double memory_percent() override {
+    const double percent = read_memory_percent(pid_);
+    send(0, "signal 0");
+    return percent;
+  }
+  void terminate() override { send(SIGTERM, "SIGTERM"); }
+  void kill() override { send(SIGKILL, "SIGKILL"); }
+
+ private:
+  // Signal 0 confirms that the process lives; EPERM says that it lives too.
+  void send(int signal, const char* name) {
+    const long sent = fd_ >= 0 ? ::syscall(SYS_pidfd_send_signal, fd_, signal, nullptr, 0) : ::kill(pid_, signal);
+    if (sent == 0) return;
+    const int err = errno;
+    if (signal == 0 && err == EPERM) return;
+    const std::string what = std::string(fd_ >= 0 ? "pidfd_send_signal " : "kill ") + name + " " + std::to_string(pid_);
+    if (err == ESRCH) throw ProcessEnded(what);
+    throw_errno(err, what);
+  }
+
+  Pid pid_;
+  int fd_;
+  UserNames& names_;
+};
+
+}  // namespace
+
+std::unique_ptr<Process> open_real_process(Pid pid, UserNames& names) {
+  const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  if (fd >= 0) return std::make_unique<RealProcess>(pid, fd, names);
+  const int err = errno;
+  if (err == ESRCH) throw ProcessEnded("pidfd_open " + std::to_string(pid));
+  // A kernel without pidfds, a filter that refuses them, or a thread's ID
+  // (EINVAL, or ENOENT from newer kernels): the handle holds the PID, and only
+  // a PID in use can be opened.
+  if (err != ENOSYS && err != EPERM && err != EINVAL && err != ENOENT) {
+    throw_errno(err, "pidfd_open " + std::to_string(pid));
+  }
+  if (::kill(pid, 0) != 0 && errno == ESRCH) throw ProcessEnded("open " + std::to_string(pid));
+  return std::make_unique<RealProcess>(pid, -1, names);
+}
+
+}  // namespace pw

@@ -1,0 +1,101 @@
+// Starting /bin/sh for the fixed commands, and the signal dispositions that a
+// run sets, holds and hands on to them.
+#include "platform/spawn.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+
+#include "platform/error.h"
+#include "platform/fixed.h"
+
+extern char** environ;
+
+namespace pw {
+namespace {
+
+constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+constexpr int kHandledSignals[] = {SIGPIPE, SIGXFSZ, SIGCHLD};
+
+// Reports an I/O condition as the failed call's error instead of ending the
+// run. A handler, unlike SIG_IGN, is reset to the default by exec.
+void report_as_error(int /*signal*/) {}
+
+bool ignored(int signal) {
+  struct sigaction now {};
+  return ::sigaction(signal, nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
+}
+
+}  // namespace
+
+void set_run_dispositions() {
+  struct sigaction action {};
+  ::sigemptyset(&action.sa_mask);
+  action.sa_handler = SIG_DFL;
+  ::sigaction(SIGCHLD, &action, nullptr);
+  action.sa_handler = report_as_error;
+  action.sa_flags = SA_RESTART;
+  for (const int signal : {SIGPIPE, SIGXFSZ}) ::sigaction(signal, &action, nullptr);
+}
+
+void hold_ending_signals() {
+  sigset_t held;
+  ::sigemptyset(&held);
+  for (const int signal : kEndingSignals) {
+    if (!ignored(signal)) ::sigaddset(&held, signal);
+  }
+  ::sigprocmask(SIG_BLOCK, &held, nullptr);
+}
+
+int held_ending_signal() {
+  sigset_t blocked, pending;
+  ::sigprocmask(SIG_BLOCK, nullptr, &blocked);
+  ::sigpending(&pending);
+  for (const int signal : kEndingSignals) {
+    if (::sigismember(&blocked, signal) == 1 && ::sigismember(&pending, signal) == 1) return signal;
+  }
+  return 0;
+}
+
+void end_by(int signal) {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  ::sigemptyset(&action.sa_mask);
+  ::sigaction(signal, &action, nullptr);
+  sigset_t only;
+  ::sigemptyset(&only);
+  ::sigaddset(&only, signal);
+  // The pending signal is delivered as soon as it is let through.
+  ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  (void)::raise(signal);
+}
+
+void run_shell(const std::string& command_line) {
+  const char* argv[] = {"sh", "-c", command_line.c_str(), nullptr};
+  sigset_t none, defaults;
+  ::sigemptyset(&none);
+  ::sigemptyset(&defaults);
+  // Whatever the caller ignored, the commands start as from a clean slate.
+  for (const int signal : kHandledSignals) ::sigaddset(&defaults, signal);
+  for (const int signal : kEndingSignals) ::sigaddset(&defaults, signal);
+  posix_spawnattr_t attributes;
+  ::posix_spawnattr_init(&attributes);
+  ::posix_spawnattr_setsigmask(&attributes, &none);
+  ::posix_spawnattr_setsigdefault(&attributes, &defaults);
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t child = 0;
+  // Started here rather than by system(), which reports a shell that could not
+  // be started as a command that was not found.
+  const int err = ::posix_spawn(&child, kShell, nullptr, &attributes, const_cast<char* const*>(argv), environ);
+  ::posix_spawnattr_destroy(&attributes);
+  if (err != 0) throw_errno(err, std::string("start ") + kShell + " for: " + command_line);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    const int wait_error = errno;
+    if (wait_error != EINTR) throw_errno(wait_error, std::string("wait for ") + kShell + " " + std::to_string(child));
+  }
+}
+
+}  // namespace pw

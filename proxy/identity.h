@@ -1,0 +1,35 @@
+// What a process is to the proxy's sequences: the main proxy process, another
+// process of the proxy user, or neither. The one place that decides it.
+#pragma once
+
+#include <functional>
+#include <optional>
+
+#include "platform/os.h"
+
+namespace pw {
+
+enum class Identity { kNeither, kProxyUser, kMain };
+
+// What SEEN shows its process to be. CANDIDATE is the PID that the PID file
+// names, read once for the decision at hand (0 for none). The main process is
+// either the candidate, when it runs the proxy's program or its path may not be
+// read, or a process of the proxy user that runs the proxy's program. A proxy
+// user's process has a path and the proxy user as its owner. A thread's ID is
+// none of them, and neither is a process whose owner was not looked at.
+// Throws the path's error for a process of the proxy user whose path could not
+// be read, and for the candidate when that error is not a refusal.
+Identity identify(const Snapshot& seen, Pid candidate);
+
+// What a look through PID's handle shows, when it identifies the process as
+// LEAST or above (kMain, or kProxyUser which takes in kMain); nullopt when it
+// does not, or the process ends meanwhile. LOOK is how much is read. The path,
+// read by PID first, spares the handle where it cannot qualify.
+std::optional<Snapshot> identified(Os& os, Pid pid, Identity least, Pid candidate, Look look);
+
+// Calls VISIT, in the table's order, with what identified() shows of each
+// process it identifies, until VISIT returns false.
+void walk_processes(Os& os, Identity least, Pid candidate, Look look,
+                    const std::function<bool(const Snapshot&)>& visit);
+
+}  // namespace pw
