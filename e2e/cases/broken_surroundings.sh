@@ -1,4 +1,5 @@
-# A missing helper library, a broken journal, a missing progress directory.
+# A missing helper library, a broken journal, a missing progress directory, a
+# setting that is a FIFO, a caller that ignores SIGCHLD.
 source "$E2E_LIB"
 use_fake_squid ""
 
@@ -48,6 +49,42 @@ check "missing progress directory: diagnostic" "proxywarden: file_put_contents $
 " "$ERR"
 check "missing progress directory: not created" "no" "$([[ -e /usr/share/brantelbase/ressources/logs/web ]] && echo yes || echo no)"
 mv /usr/share/brantelbase/ressources/logs/web.away /usr/share/brantelbase/ressources/logs/web
+
+# The setting is a FIFO without a writer: it reads as unset and holds nothing up.
+mkfifo /etc/brantelbase/settings/max_filedesc
+capture timeout 30 /usr/sbin/proxywarden start
+check_ran "max_filedesc a FIFO: start" 0
+check "max_filedesc a FIFO: port range and outcome" "[Starting]......: Proxy ip_local_port_range: 65535
+[Starting]......: Proxy service success pid $(main_pid)..." "$(first_line "$OUT"; last_line "$OUT")"
+rm /etc/brantelbase/settings/max_filedesc
+
+# A caller that ignores SIGCHLD and SIGHUP: the stop and the start work all the
+# same, and every command they run starts in a session of its own and ignores
+# none of the signals 1 to 31, as a stand-in in front of each program notes.
+odd_caller() {
+  CALLER_SESSION=$(cut -d' ' -f6 /proc/$$/stat) perl -e '$SIG{CHLD} = $SIG{HUP} = "IGNORE"; exec(@ARGV) or die' "$@"
+}
+for program in sysctl squid; do
+  mv "/usr/sbin/$program" "/usr/sbin/$program.real"
+  cat > "/usr/sbin/$program" <<'EOF'
+#!/bin/sh
+[ "$(cut -d' ' -f6 /proc/$$/stat)" = "$CALLER_SESSION" ] && where="the caller's session" || where="a session of its own"
+ignored=$(( 0x$(awk '/^SigIgn/ { print $2 }' /proc/$$/status) & 0x7fffffff ))
+echo "${0##*/} $*: $where, ignoring $(printf '%#x' "$ignored")" >> "$SANDBOX_SCRATCH/started"
+exec "$0.real" "$@"
+EOF
+  chmod 0755 "/usr/sbin/$program"
+done
+for word in stop:Stopping start:Starting; do
+  rm -f "$PROGRESS"
+  capture odd_caller /usr/sbin/proxywarden "${word%:*}"
+  check_ran "odd caller: ${word%:*}" 0
+  check "odd caller: ${word%:*} recorded" "100 '${word#*:} {success}...'" "$(decoded "$PROGRESS")"
+done
+check "odd caller: how the commands started" "squid -f /etc/squid3/squid.conf -k kill: a session of its own, ignoring 0
+sysctl -w net.ipv4.ip_local_port_range=8000 65535: a session of its own, ignoring 0
+squid -sYC -f /etc/squid3/squid.conf: a session of its own, ignoring 0" "$(cat "$SANDBOX_SCRATCH/started")"
+for program in sysctl squid; do mv "/usr/sbin/$program.real" "/usr/sbin/$program"; done
 
 # The helper library is missing: nothing runs, nothing is written.
 rm /usr/share/brantelbase/ressources/libunix.so

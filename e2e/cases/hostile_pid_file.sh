@@ -52,6 +52,33 @@ for kind in "FIFO without a writer" "FIFO with an idle writer" "link to /dev/zer
   rm -f "$PIDFILE"
 done
 
+# A pipe, a FIFO and a kernel file at the PID file's path, each holding the PID
+# of a live process at a proxy-like path (root's, so the scan passes it over):
+# none names a process, and what the pipe and the FIFO hold is still there
+# after `pid` and `stop`.
+cp /usr/bin/sleep /usr/sbin/squid-sleeper
+/usr/sbin/squid-sleeper 600 &
+live=$!
+echo "$live" > "/proc/$live/timerslack_ns"  # a file of /proc that holds the PID
+for kind in "link to a pipe's reading end" "FIFO held open" "link to a kernel file"; do
+  reader=
+  case $kind in
+    "link to a pipe's reading end") sleep 600 <<<"$live" & reader=$! && as_user squid ln -s "/proc/$reader/fd/0" "$PIDFILE" ;;
+    "FIFO held open") as_user squid mkfifo "$PIDFILE" && { sleep 600 <>"$PIDFILE" & reader=$!; } && echo "$live" >"$PIDFILE" ;;
+    "link to a kernel file") as_user squid ln -s "/proc/$live/timerslack_ns" "$PIDFILE" ;;
+  esac
+  pw pid
+  check "$kind: output" "PID of main proxy service is [None]
+" "$OUT"
+  if [[ -n $reader ]]; then
+    pw stop
+    check "$kind: what it holds is left" "$live" "$(timeout 5 head -c $((${#live} + 1)) "/proc/$reader/fd/0")"
+    kill "$reader"
+  fi
+  rm -f "$PIDFILE"
+done
+kill "$live"
+
 # A directory is still no PID file to read: the run ends.
 as_user squid mkdir "$PIDFILE"
 measure

@@ -22,6 +22,21 @@ check "dangling link: output" "PID of main proxy service is [None]
 " "$OUT"
 rm -f "$PIDFILE"
 
+# The ID of a process's second thread names no process: the scan finds the
+# process itself, which the user squid runs from a path holding the proxy's.
+cp /usr/bin/perl /usr/sbin/squid-threaded
+setpriv --reuid=squid --regid=squid --clear-groups \
+  /usr/sbin/squid-threaded -Mthreads -e 'threads->create(sub { sleep 600 }); sleep 600' &
+threaded=$!
+two_threads() { [[ $(ls "/proc/$threaded/task" | wc -l) == 2 ]]; }
+wait_until 10 two_threads
+ls "/proc/$threaded/task" | grep -vx "$threaded" > "$PIDFILE"
+pw pid
+check "pid file [ID of a second thread]: output" "PID of main proxy service is [$threaded]
+" "$OUT"
+kill "$threaded" && wait "$threaded"
+rm -f "$PIDFILE"
+
 # A PID file naming an unrelated process: a stop finds nothing to stop and
 # signals nothing, and a start goes ahead.
 echo "$unrelated" > "$PIDFILE"
