@@ -13,7 +13,7 @@
 int main(int argc, char** argv) {
   // A hang-up, an interrupt or a request to end waits until the action is
   // done, so that no caller can cut a sequence in half.
-  pw::hold_ending_signals();
+  const unsigned held = pw::hold_ending_signals();
   std::unique_ptr<pw::Os> os;
   std::string failure;
   try {
@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   if (!failure.empty()) (void)std::fprintf(stderr, "%s: %s\n", pw::kProgram, failure.c_str());
   // Then the run ends as the signal asked; output that the hang-up kept from
   // the terminal is no news to the caller.
-  if (const int signal = pw::held_ending_signal(); signal != 0) pw::end_by(signal);
+  if (const int signal = pw::held_ending_signal(held); signal != 0) pw::end_by(signal);
   if (!failure.empty()) return 1;
   // A lost reader does not cut the action short; it shows in the status.
   if (output_error != 0) {

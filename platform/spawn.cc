@@ -40,21 +40,24 @@ void set_run_dispositions() {
   for (const int signal : {SIGPIPE, SIGXFSZ}) ::sigaction(signal, &action, nullptr);
 }
 
-void hold_ending_signals() {
-  sigset_t held;
-  ::sigemptyset(&held);
+unsigned hold_ending_signals() {
+  sigset_t ending, before;
+  ::sigemptyset(&ending);
+  for (const int signal : kEndingSignals) ::sigaddset(&ending, signal);
+  ::sigprocmask(SIG_BLOCK, &ending, &before);
+  unsigned held = 0;
   for (const int signal : kEndingSignals) {
-    if (!ignored(signal)) ::sigaddset(&held, signal);
+    if (::sigismember(&before, signal) == 0) held |= 1U << signal;
   }
-  ::sigprocmask(SIG_BLOCK, &held, nullptr);
+  return held;
 }
 
-int held_ending_signal() {
-  sigset_t blocked, pending;
-  ::sigprocmask(SIG_BLOCK, nullptr, &blocked);
+int held_ending_signal(unsigned held) {
+  sigset_t pending;
   ::sigpending(&pending);
   for (const int signal : kEndingSignals) {
-    if (::sigismember(&blocked, signal) == 1 && ::sigismember(&pending, signal) == 1) return signal;
+    // A blocked signal stays pending even where the caller ignores it.
+    if ((held & 1U << signal) != 0 && ::sigismember(&pending, signal) == 1 && !ignored(signal)) return signal;
   }
   return 0;
 }

@@ -9,10 +9,11 @@ namespace pw {
 // make the write that meets them fail instead of ending the run.
 void set_run_dispositions();
 
-// Holds SIGHUP, SIGINT, SIGQUIT and SIGTERM, but those the caller ignored.
-void hold_ending_signals();
-// The held signal that has arrived meanwhile, or 0.
-int held_ending_signal();
+// Holds SIGHUP, SIGINT, SIGQUIT and SIGTERM; returns those it holds (not the
+// ones the caller blocked), a bit per signal.
+unsigned hold_ending_signals();
+// The first of HELD that has arrived meanwhile and is not ignored, or 0.
+int held_ending_signal(unsigned held);
 // Ends the process by SIGNAL, with that signal's default disposition.
 void end_by(int signal);
 
