@@ -27,9 +27,9 @@ int main(int argc, char** argv) {
   // The lines printed before a failure come before its diagnostic.
   const int output_error = os ? os->flush_output() : 0;
   if (!failure.empty()) (void)std::fprintf(stderr, "%s: %s\n", pw::kProgram, failure.c_str());
-  // Then the run ends as the signal asked; output that the hang-up kept from
-  // the terminal is no news to the caller.
-  if (const int signal = pw::held_ending_signal(held); signal != 0) pw::end_by(signal);
+  // Then the run ends as a signal that came meanwhile asked; output that a
+  // hang-up kept from the terminal is no news to the caller.
+  pw::release_ending_signals(held);
   if (!failure.empty()) return 1;
   // A lost reader does not cut the action short; it shows in the status.
   if (output_error != 0) {

@@ -84,17 +84,24 @@ int read_setting(const char* dir, const char* key, long long* value) {
   if (!is_plain_name(key)) return EINVAL;
   char path[PATH_MAX];
   if (std::snprintf(path, sizeof path, "%s/%s", dir, key) >= static_cast<int>(sizeof path)) return ENAMETOOLONG;
-  // Opened without blocking, and read only when it is a regular file: a FIFO or
-  // a device there holds no setting and cannot hold the run.
-  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? 0 : errno;
+  // Looked at before anything is opened for reading, and read only when it is
+  // a regular file: a FIFO, a socket or a device holds no setting, and opening
+  // one could hold the run or set it off.
+  const int found = ::open(path, O_PATH | O_CLOEXEC);
+  if (found < 0) return errno == ENOENT ? 0 : errno;
   struct stat info {};
-  int err = ::fstat(fd, &info) == 0 ? 0 : errno;
+  int err = ::fstat(found, &info) == 0 ? 0 : errno;
   if (err == 0 && S_ISDIR(info.st_mode)) err = EISDIR;
   if (err != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
+    ::close(found);
     return err;
   }
+  char reopen[32];
+  (void)std::snprintf(reopen, sizeof reopen, "/proc/self/fd/%d", found);
+  const int fd = ::open(reopen, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  err = fd < 0 ? errno : 0;
+  ::close(found);
+  if (fd < 0) return err;
 
   // A setting is a short number; anything longer than this holds no integer.
   char buffer[256];

@@ -158,7 +158,9 @@ std::string read_exe_link(Pid pid) {
     if (err == ENOENT) {
       // No executable, or no process any more.
       if (::access(proc_path(pid, "").c_str(), F_OK) == 0) return "";
-      throw ProcessEnded("readlink " + link);
+      if (errno == ENOENT) throw ProcessEnded("readlink " + link);
+      const int access_error = errno;
+      throw_errno(access_error, "access " + proc_path(pid, ""));
     }
     throw_errno(err, "readlink " + link);
   }
@@ -209,7 +211,11 @@ double read_memory_percent(Pid pid) {
   unsigned long long size = 0, resident = 0;
   if (std::sscanf(read_proc(path).c_str(), "%llu %llu", &size, &resident) != 2) throw_errno(EINVAL, "parse " + path);
   struct sysinfo machine {};
-  if (::sysinfo(&machine) != 0 || machine.totalram == 0) throw_errno(EINVAL, "sysinfo");
+  if (::sysinfo(&machine) != 0) {
+    const int err = errno;
+    throw_errno(err, "sysinfo");
+  }
+  if (machine.totalram == 0) throw_errno(EINVAL, "sysinfo");
   const double total = static_cast<double>(machine.totalram) * machine.mem_unit;
   return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE)) * 100.0 / total;
 }

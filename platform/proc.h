@@ -42,6 +42,10 @@ class UserNames {
   std::map<uid_t, std::string> names_;
 };
 
+// What LOOK reads of PID by PID, unconfirmed; OWN_PID when PID is known to be
+// its thread group's ID. Owners are named through NAMES.
+Snapshot read_snapshot(Pid pid, Look look, UserNames& names, bool own_pid);
+
 // A handle on PID, a pidfd where the kernel offers one, whose looks name
 // owners through NAMES. Throws ProcessEnded when no process has that PID.
 std::unique_ptr<Process> open_real_process(Pid pid, UserNames& names);

@@ -10,12 +10,38 @@
 #include "platform/proc.h"
 
 namespace pw {
+
+Snapshot read_snapshot(Pid pid, Look look, UserNames& names, bool own_pid) {
+  Snapshot seen;
+  seen.pid = pid;
+  try {
+    seen.exe = read_exe_link(pid);
+  } catch (const ProcessEnded&) {
+    throw;
+  } catch (const std::system_error& e) {
+    seen.exe_error = e;
+  }
+  // Nothing more decides about a process without a program.
+  if (seen.exe.empty() && !seen.exe_error) return seen;
+  if (!own_pid || look != Look::kPath) {
+    const ProcStatus status = read_status(pid);
+    seen.own_pid = own_pid || status.tgid == pid;
+    if (look != Look::kPath) seen.owner = names.of(status.uid);
+    if (look == Look::kListing) {
+      seen.parent = status.parent;
+      seen.command_line = read_command_line(pid);
+    }
+  }
+  return seen;
+}
+
 namespace {
 
 class RealProcess final : public Process {
  public:
-  // FD is the process's pidfd, or -1 where there is none.
-  RealProcess(Pid pid, int fd, UserNames& names) : pid_(pid), fd_(fd), names_(names) {}
+  // FD is the process's pidfd, or -1 where there is none; THREAD says that PID
+  // is a thread's ID, which nothing may signal.
+  RealProcess(Pid pid, int fd, bool thread, UserNames& names) : pid_(pid), fd_(fd), thread_(thread), names_(names) {}
   ~RealProcess() override {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -25,26 +51,9 @@ class RealProcess final : public Process {
   Pid pid() const override { return pid_; }
 
   Snapshot look(Look look) override {
-    Snapshot seen;
-    seen.pid = pid_;
-    try {
-      seen.exe = read_exe_link(pid_);
-    } catch (const ProcessEnded&) {
-      throw;
-    } catch (const std::system_error& e) {
-      seen.exe_error = e;
-    }
     // A pidfd opens only on a thread group's own ID; without one, the status
     // tells a thread's ID apart.
-    if (fd_ < 0 || look != Look::kPath) {
-      const ProcStatus status = read_status(pid_);
-      seen.own_pid = fd_ >= 0 || status.tgid == pid_;
-      if (look != Look::kPath) seen.owner = names_.of(status.uid);
-      if (look == Look::kListing) {
-        seen.parent = status.parent;
-        seen.command_line = read_command_line(pid_);
-      }
-    }
+    Snapshot seen = read_snapshot(pid_, look, names_, fd_ >= 0);
     send(0, "signal 0");
     return seen;
   }
@@ -65,6 +74,8 @@ class RealProcess final : public Process {
  private:
   // Signal 0 confirms that the process lives; EPERM says that it lives too.
   void send(int signal, const char* name) {
+    // kill(2) on a thread's ID would reach its whole process.
+    if (thread_ && signal != 0) throw ProcessEnded(std::string(name) + " " + std::to_string(pid_) + ": a thread's ID");
     const long sent = fd_ >= 0 ? ::syscall(SYS_pidfd_send_signal, fd_, signal, nullptr, 0) : ::kill(pid_, signal);
     if (sent == 0) return;
     const int err = errno;
@@ -76,6 +87,7 @@ class RealProcess final : public Process {
 
   Pid pid_;
   int fd_;
+  bool thread_;
   UserNames& names_;
 };
 
@@ -83,7 +95,7 @@ class RealProcess final : public Process {
 
 std::unique_ptr<Process> open_real_process(Pid pid, UserNames& names) {
   const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-  if (fd >= 0) return std::make_unique<RealProcess>(pid, fd, names);
+  if (fd >= 0) return std::make_unique<RealProcess>(pid, fd, false, names);
   const int err = errno;
   if (err == ESRCH) throw ProcessEnded("pidfd_open " + std::to_string(pid));
   // A kernel without pidfds, a filter that refuses them, or a thread's ID
@@ -93,7 +105,7 @@ std::unique_ptr<Process> open_real_process(Pid pid, UserNames& names) {
     throw_errno(err, "pidfd_open " + std::to_string(pid));
   }
   if (::kill(pid, 0) != 0 && errno == ESRCH) throw ProcessEnded("open " + std::to_string(pid));
-  return std::make_unique<RealProcess>(pid, -1, names);
+  return std::make_unique<RealProcess>(pid, -1, err == EINVAL || err == ENOENT, names);
 }
 
 }  // namespace pw

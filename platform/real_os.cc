@@ -53,15 +53,7 @@ class RealOs final : public Os {
 
   std::vector<Pid> list_processes() override { return list_proc(); }
 
-  std::optional<std::string> walk_exe_path(Pid pid) override {
-    try {
-      return read_exe_link(pid);
-    } catch (const ProcessEnded&) {
-      return "";
-    } catch (const std::system_error&) {
-      return std::nullopt;
-    }
-  }
+  Snapshot glance(Pid pid, Look look) override { return read_snapshot(pid, look, user_names_, true); }
 
   std::unique_ptr<Process> open_process(Pid pid) override { return open_real_process(pid, user_names_); }
 

@@ -17,16 +17,10 @@ namespace pw {
 namespace {
 
 constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
-constexpr int kHandledSignals[] = {SIGPIPE, SIGXFSZ, SIGCHLD};
 
 // Reports an I/O condition as the failed call's error instead of ending the
 // run. A handler, unlike SIG_IGN, is reset to the default by exec.
 void report_as_error(int /*signal*/) {}
-
-bool ignored(int signal) {
-  struct sigaction now {};
-  return ::sigaction(signal, nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
-}
 
 }  // namespace
 
@@ -52,37 +46,24 @@ unsigned hold_ending_signals() {
   return held;
 }
 
-int held_ending_signal(unsigned held) {
-  sigset_t pending;
-  ::sigpending(&pending);
+void release_ending_signals(unsigned held) {
+  sigset_t release;
+  ::sigemptyset(&release);
   for (const int signal : kEndingSignals) {
-    // A blocked signal stays pending even where the caller ignores it.
-    if ((held & 1U << signal) != 0 && ::sigismember(&pending, signal) == 1 && !ignored(signal)) return signal;
+    if ((held & 1U << signal) != 0) ::sigaddset(&release, signal);
   }
-  return 0;
-}
-
-void end_by(int signal) {
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  ::sigemptyset(&action.sa_mask);
-  ::sigaction(signal, &action, nullptr);
-  sigset_t only;
-  ::sigemptyset(&only);
-  ::sigaddset(&only, signal);
-  // The pending signal is delivered as soon as it is let through.
-  ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
-  (void)::raise(signal);
+  // One that came meanwhile is delivered now, with the disposition the run
+  // started with: the default ends the run by it, an ignored one is dropped.
+  ::sigprocmask(SIG_UNBLOCK, &release, nullptr);
 }
 
 void run_shell(const std::string& command_line) {
   const char* argv[] = {"sh", "-c", command_line.c_str(), nullptr};
+  // Whatever the caller ignored or the run holds, the commands start with the
+  // default disposition of every signal and none blocked.
   sigset_t none, defaults;
   ::sigemptyset(&none);
-  ::sigemptyset(&defaults);
-  // Whatever the caller ignored, the commands start as from a clean slate.
-  for (const int signal : kHandledSignals) ::sigaddset(&defaults, signal);
-  for (const int signal : kEndingSignals) ::sigaddset(&defaults, signal);
+  ::sigfillset(&defaults);
   posix_spawnattr_t attributes;
   ::posix_spawnattr_init(&attributes);
   ::posix_spawnattr_setsigmask(&attributes, &none);

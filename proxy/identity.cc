@@ -4,6 +4,12 @@
 
 namespace pw {
 
+namespace {
+
+bool runs_proxy(const Snapshot& seen) { return seen.exe.find(kSquidBinary) != std::string::npos; }
+
+}  // namespace
+
 Identity identify(const Snapshot& seen, Pid candidate) {
   if (!seen.own_pid) return Identity::kNeither;
   const bool named = candidate > 0 && seen.pid == candidate;
@@ -16,25 +22,26 @@ Identity identify(const Snapshot& seen, Pid candidate) {
     if (named || proxy_user) throw *seen.exe_error;
     return Identity::kNeither;
   }
-  const bool runs_proxy = seen.exe.find(kSquidBinary) != std::string::npos;
-  if (named && runs_proxy) return Identity::kMain;
+  if (named && runs_proxy(seen)) return Identity::kMain;
   if (seen.exe.empty() || !proxy_user) return Identity::kNeither;
-  return runs_proxy ? Identity::kMain : Identity::kProxyUser;
+  return runs_proxy(seen) ? Identity::kMain : Identity::kProxyUser;
 }
 
 std::optional<Snapshot> identified(Os& os, Pid pid, Identity least, Pid candidate, Look look) {
-  // The cheap look: most processes run another program, or none.
-  if (const auto exe = os.walk_exe_path(pid)) {
-    if (exe->empty() || (least == Identity::kMain && exe->find(kSquidBinary) == std::string::npos)) return std::nullopt;
-  }
-  Snapshot seen;
   try {
-    seen = os.open_process(pid)->look(look);
+    // The cheap look by PID passes over what cannot qualify: most processes run
+    // another program, or none, or belong to another user.
+    const Snapshot glance = os.glance(pid, least == Identity::kMain ? Look::kPath : Look::kOwner);
+    if (!glance.exe_error && (glance.exe.empty() || (least == Identity::kMain && !runs_proxy(glance)))) {
+      return std::nullopt;
+    }
+    if (glance.owner && glance.owner != kProxyUser) return std::nullopt;
+    const Snapshot seen = os.open_process(pid)->look(look);
+    if (identify(seen, candidate) < least) return std::nullopt;
+    return seen;
   } catch (const ProcessEnded&) {
     return std::nullopt;  // ended while it was examined
   }
-  if (identify(seen, candidate) < least) return std::nullopt;
-  return seen;
 }
 
 void walk_processes(Os& os, Identity least, Pid candidate, Look look,

@@ -16,15 +16,16 @@ enum class Identity { kNeither, kProxyUser, kMain };
 // either the candidate, when it runs the proxy's program or its path may not be
 // read, or a process of the proxy user that runs the proxy's program. A proxy
 // user's process has a path and the proxy user as its owner. A thread's ID is
-// none of them, and neither is a process whose owner was not looked at.
+// none of them; unless the PID file names it, neither is a process whose owner
+// was not looked at.
 // Throws the path's error for a process of the proxy user whose path could not
 // be read, and for the candidate when that error is not a refusal.
 Identity identify(const Snapshot& seen, Pid candidate);
 
 // What a look through PID's handle shows, when it identifies the process as
 // LEAST or above (kMain, or kProxyUser which takes in kMain); nullopt when it
-// does not, or the process ends meanwhile. LOOK is how much is read. The path,
-// read by PID first, spares the handle where it cannot qualify.
+// does not, or the process ends meanwhile. LOOK is how much is read. A glance
+// by PID first spares the handle where it cannot qualify.
 std::optional<Snapshot> identified(Os& os, Pid pid, Identity least, Pid candidate, Look look);
 
 // Calls VISIT, in the table's order, with what identified() shows of each

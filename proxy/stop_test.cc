@@ -131,7 +131,8 @@ TEST_F(SquidStop, AProxyEndingJustBeforeItsSignalsIsStoppedAnyway) {
   } cases[] = {
       {"before opening",
        [](FakeOs& os) {
-         // The seventh check opens it once, the forced stop next.
+         // The seventh check opens it once, the listing of the others next:
+         // it ends before the forced stop opens it.
          os.after_seconds(6, [&os] {
            os.on_query(
                812, "open", [&os] { os.end_process(812); }, 1);

@@ -76,10 +76,20 @@ std::vector<Pid> FakeOs::list_processes() {
   return order_;
 }
 
-std::optional<std::string> FakeOs::walk_exe_path(Pid pid) {
-  if (failing_queries_[{pid, "exe"}] != 0) return std::nullopt;
+Snapshot FakeOs::glance(Pid pid, Look look) {
   const auto found = processes_.find(pid);
-  return found == processes_.end() ? "" : found->second.process.exe;
+  if (found == processes_.end()) throw ProcessEnded("glance " + std::to_string(pid));
+  Snapshot seen;
+  seen.pid = pid;
+  seen.exe = found->second.process.exe;
+  if (const int err = failing_queries_[{pid, "exe"}]; err != 0) {
+    seen.exe_error = std::system_error(err, std::generic_category(), "exe");
+  }
+  if (look != Look::kPath && (seen.exe_error || !seen.exe.empty())) {
+    if (const int err = failing_queries_[{pid, "user"}]; err != 0) throw_errno(err, "user");
+    seen.owner = found->second.process.user;
+  }
+  return seen;
 }
 
 Snapshot FakeOs::look(Pid pid, int generation, Look look) {
