@@ -7,8 +7,9 @@
 #   e2e/sandbox.sh STAGE INIT -- COMMAND [ARGUMENT...]
 #
 # STAGE is a DESTDIR install of proxywarden (its usr/ is laid over /usr); INIT
-# is the built sandbox_init. /usr, /etc and /var are overlays whose changes stay
-# inside, so a test may put a fake proxy at /usr/sbin/squid. Inside,
+# is the built sandbox_init. /usr, /etc, /var and the other directories that
+# packages write are overlays whose changes stay inside, so a test may put a
+# fake proxy at /usr/sbin/squid or install and purge Debian packages. Inside,
 # SANDBOX_SCRATCH names a private directory.
 set -euo pipefail
 
@@ -42,10 +43,10 @@ overlay() {
   mkdir -p "$scratch/$name.upper" "$scratch/$name.work"
   mount -t overlay overlay -o "lowerdir=$dir,upperdir=$scratch/$name.upper,workdir=$scratch/$name.work" "$dir"
 }
-overlay usr /usr
-overlay etc /etc
-overlay var /var
-overlay home /home
+# Every directory that a package's files or scripts may write, dpkg's
+# database and apt's cache among them: Debian packages installed and purged
+# inside never reach the machine.
+for dir in usr etc var home root opt srv boot; do overlay "$dir" "/$dir"; done
 mount -t tmpfs -o mode=0755 run /run
 # Squid keeps its shared memory segments in /dev/shm: a private one, so that
 # none is left in the machine's.

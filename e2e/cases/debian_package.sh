@@ -1,75 +1,153 @@
-# The Debian package that scripts/package.sh built with dpkg-buildpackage
-# (PROXYWARDEN_DEB names another): installed with dpkg, run, and purged.
+# The Debian packages that scripts/package.sh built (PROXYWARDEN_DEB names the
+# program's; the helper library's lies beside it), installed as the README's
+# appliance steps say, word for word, on a Debian 12 whose own squid package is
+# installed and running; the real Squid started, listed, restarted and stopped
+# through the installed program, before and after what a reboot does to /run;
+# then both packages purged.
 source "$E2E_LIB"
 
-deb=${PROXYWARDEN_DEB:-$(ls "$(dirname "$E2E_LIB")"/../build-deb/proxywarden_*_amd64.deb 2>/dev/null | head -n 1)}
+src=$(dirname "$E2E_LIB")/..
+# dpkg-buildpackage writes next to the source tree; scripts/package.sh builds
+# a copy of the checkout inside build-deb/.
+deb=${PROXYWARDEN_DEB:-$(ls "$src"/build-deb/proxywarden_*_amd64.deb "$src"/../proxywarden_*_amd64.deb 2>/dev/null | head -n 1)}
 if [[ -z "$deb" || ! -f "$deb" ]]; then
   echo "FAILED no package to install: build it with bash scripts/package.sh (scripts/test.sh does) or name it in PROXYWARDEN_DEB"
   exit 1
 fi
-echo "package: $deb ($(date -r "$deb" '+%F %T'))"
+debs=$(dirname "$deb")
+echo "packages: $debs ($(date -r "$deb" '+%F %T'))"
 
-# Take away what the sandbox installed from the stage, so that only the
-# package's files are there.
-rm -f /usr/sbin/proxywarden /usr/share/brantelbase/ressources/libunix.so /usr/share/man/man8/proxywarden.8
-rm -rf /usr/share/proxywarden
-
-check "the package's section" "admin" "$(dpkg-deb -f "$deb" Section)"
-# SQLite is loaded at run time and named by hand; the C library comes from
-# dpkg-shlibdeps, and the C++ runtime is linked in.
-check_match "its dependencies" "^libsqlite3-0 \(>= 3\.22\.0\), libc6 \(>= 2\.[0-9]+\)$" "$(dpkg-deb -f "$deb" Depends)"
-check "its recommendations" "squid" "$(dpkg-deb -f "$deb" Recommends)"
-check "its files" "./usr/sbin/proxywarden
-./usr/share/brantelbase/ressources/libunix.so
+check "the program's section" "admin" "$(dpkg-deb -f "$deb" Section)"
+# SQLite and the helper library are loaded at run time and named by hand; the
+# C library comes from dpkg-shlibdeps, and the C++ runtime is linked in.
+check_match "its dependencies" "^adduser, libsqlite3-0 \(>= 3\.22\.0\), libc6 \(>= 2\.[0-9]+\)$" "$(dpkg-deb -f "$deb" Depends)"
+check "its recommendations" "proxywarden-libunix (= 1.0.0), squid" "$(dpkg-deb -f "$deb" Recommends)"
+files_of() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $6 }' | sort; }
+check "its files" "./lib/systemd/system/squid.service.d/proxywarden.conf
+./usr/lib/tmpfiles.d/proxywarden.conf
+./usr/sbin/proxywarden
+./usr/share/doc/proxywarden/README.md.gz
 ./usr/share/doc/proxywarden/changelog.gz
 ./usr/share/doc/proxywarden/copyright
-./usr/share/lintian/overrides/proxywarden
 ./usr/share/man/man8/proxywarden.8.gz
-./usr/share/proxywarden/system_events.sql" "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)"
+./usr/share/proxywarden/squid.conf
+./usr/share/proxywarden/system_events.sql" "$(files_of "$deb")"
+check "the helper library's files" "./usr/share/brantelbase/ressources/libunix.so
+./usr/share/doc/proxywarden-libunix/changelog.gz
+./usr/share/doc/proxywarden-libunix/copyright
+./usr/share/lintian/overrides/proxywarden-libunix" "$(files_of "$debs"/proxywarden-libunix_*_amd64.deb)"
 
+# A Debian 12 with none of what the sandbox set up for the other cases, and
+# with Debian's squid package installed afresh and started, as the boot would
+# (here, with no service manager, through its init script). Its stop would
+# wait out the thirty seconds of shutdown_lifetime; one second does here.
+sed -i '/^squid:/d' /etc/passwd /etc/group
+rm -rf /usr/sbin/proxywarden /usr/share/brantelbase /usr/share/man/man8/proxywarden.8 /usr/share/proxywarden \
+  /etc/squid3 /etc/brantelbase /home/brantel /run/squid
+dpkg --purge squid squid-common sqlite3 > debian.log 2>&1
+mkdir -p /etc/squid/conf.d && echo 'shutdown_lifetime 1 seconds' > /etc/squid/conf.d/quick-stop.conf
+dpkg -i "$debs"/archives/squid{,-common}_*.deb >> debian.log 2>&1
+service squid start >> debian.log 2>&1
+cp "$debs"/archives/sqlite3_*.deb /var/cache/apt/archives/
+# Debian's master and kid; its pinger may outlive them under an init script.
+debian_squid() { pgrep -f -- '-f /etc/squid/squid\.conf$'; }
+check "Debian's Squid runs" "yes" "$(wait_until 10 debian_squid > /dev/null && echo yes || cat debian.log)"
+check "no sqlite3 yet" "" "$(command -v sqlite3)"
+
+# The README's steps, answering yes where apt asks.
+cp "$deb" "$debs"/proxywarden-libunix_*_amd64.deb .
+echo 'APT::Get::Assume-Yes "true";' > /etc/apt/apt.conf.d/90yes
+steps=$(sed -n '/^<!-- appliance steps/,/^```$/p' "$src/README.md" | sed '1,2d;$d')
+check_match "the README's steps" "^apt-get install \./proxywarden_" "$steps"
 status=0
-dpkg -i "$deb" > dpkg.log 2>&1 || status=$?
-check "dpkg -i" "0" "$status"
-[[ $status == 0 ]] || cat dpkg.log
-check "installed" "install ok installed" "$(dpkg-query -W -f '${Status}' proxywarden)"
+DEBIAN_FRONTEND=noninteractive bash -ex <<<"$steps" > steps.log 2>&1 || status=$?
+check "the README's steps run" "0" "$status"
+[[ $status == 0 ]] || cat steps.log
+
+check "Debian's Squid stopped" "" "$(debian_squid)"
+check "Debian's unit will not start" "1" "$(systemd-analyze condition --unit=squid.service > /dev/null 2>&1; echo $?)"
+check_match "the system user squid" "^squid:x:[1-9][0-9]{0,2}:[0-9]+:[^:]*:/nonexistent:/usr/sbin/nologin$" "$(getent passwd squid)"
+owners() { stat -c '%U:%G %a %n' /run/squid /var/log/squid3 /var/spool/squid3; }
 check "the man page reads" "0" "$(man -l /usr/share/man/man8/proxywarden.8.gz > /dev/null 2>&1; echo $?)"
+check "the appliance Squid's directories" "squid:squid 755 /run/squid
+squid:squid 750 /var/log/squid3
+squid:squid 750 /var/spool/squid3" "$(owners)"
 
-pw pid
-check_ran "pid from the package" 0
-check "pid from the package: output" "PID of main proxy service is [None]
-" "$OUT"
+serve_site
 pw start
-check_ran "start from the package" 0
-check_match "start from the package: started" "success pid [0-9]+\.\.\.$" "$(last_line "$OUT")"
-pid=$(cat "$PIDFILE")
-pw stop
-check_ran "stop from the package" 0
-check "stop from the package: progress" "100 'Stopping {success}...'" "$(decoded "$PROGRESS")"
-# Both events reach the journal through the system's SQLite, loaded on the way.
-check "the package's journal" "2|Success Starting proxy service with PID $pid||Proxy Service|proxywarden|0
-1|Success Stopping proxy service||Proxy Service|proxywarden|0" "$(journal)"
+check_ran "start" 0
+pid=$(pid_in_file)
+check "start: the last line" "[Starting]......: Proxy service success pid $pid..." "$(last_line "$OUT")"
+pw pid
+check "pid" "PID of main proxy service is [$pid]
+" "$OUT"
+pw ps
+kid=$(ps -o pid= --ppid "$pid" | tr -d ' ')
+# The kid's helper, the pinger, may show beside the master and the kid.
+check "ps: the master and its kid" "[$pid] '/usr/sbin/squid'[['/usr/sbin/squid', '-sYC', '-f', '/etc/squid3/squid.conf']] (1)
+[$kid] '/usr/sbin/squid'[['(squid-1)', '--kid', 'squid-1', '-sYC', '-f', '/etc/squid3/squid.conf']] ($pid)" \
+  "$(grep -E "^\[($pid|$kid)\] " <<<"$OUT")"
+wait_for_proxy
+check "a request through the proxy" "hello through the proxy" "$(through_proxy)"
+pw restart
+check_ran "restart" 0
+check "restart: progress" "100 'Starting {success}...'" "$(decoded "$RPROGRESS")"
+new_pid=$(main_pid)
+[[ "$new_pid" != "$pid" ]] || check "restart: the PID changed" "not $pid" "$new_pid"
 
-# Purging leaves none of the package's files, and none of its own directories.
-mapfile -t paths < <(dpkg -L proxywarden)
-files=() dirs=()
-for path in "${paths[@]}"; do
-  if [[ -d "$path" && ! -L "$path" ]]; then dirs+=("$path"); else files+=("$path"); fi
-done
-check "files listed by dpkg -L" "7" "${#files[@]}"
+# An upgrade of Debian's squid package applies its tmpfiles.d entry for
+# /run/squid again, and the package's trigger undoes that. The restart it asks
+# for is refused here by policy-rc.d, as the drop-in refuses it under systemd.
+printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d && chmod 755 /usr/sbin/policy-rc.d
+dpkg -i "$debs"/archives/squid_*.deb > upgrade.log 2>&1
+check "after an upgrade of Debian's squid: /run/squid" "squid:squid 755 /run/squid" "$(owners | head -n 1)"
+
+# What a reboot does to /run, and what the boot's systemd-tmpfiles then makes
+# of the entries for /run/squid, Debian's among them.
+pw stop
+check_ran "stop" 0
+rm -rf /run/squid
+systemd-tmpfiles --create --prefix=/run/squid > /dev/null 2>&1
+check "after a reboot: /run/squid" "squid:squid 755 /run/squid" "$(owners | head -n 1)"
+pw start
+check_ran "after a reboot: start" 0
+last_pid=$(pid_in_file)
+check "after a reboot: started" "[Starting]......: Proxy service success pid $last_pid..." "$(last_line "$OUT")"
+pw stop
+check_ran "after a reboot: stop" 0
+check "no proxy process left" "" "$(pgrep -u squid)"
+check_match "Squid's logs" "Accepting HTTP Socket connections.*GET http://127\.0\.0\.1:8081/index\.html" \
+  "$(cat /var/log/squid3/cache.log /var/log/squid3/access.log)"
+# Every run's event reaches the journal through the system's SQLite.
+check "the journal's subjects" "Success Starting proxy service with PID $pid
+Success Stopping proxy service
+Success Starting proxy service with PID $new_pid
+Success Stopping proxy service
+Success Starting proxy service with PID $last_pid
+Success Stopping proxy service" "$(journal | cut -d'|' -f2)"
+
+# Without the helper library the program says so and ends with status 1.
+mapfile -t paths < <(dpkg -L proxywarden proxywarden-libunix)
+dpkg --purge proxywarden-libunix > dpkg.log 2>&1
+pw pid
+check "no helper library: status" "1" "$STATUS"
+check_match "no helper library: diagnostic" "^proxywarden: cannot load the helper library libunix\.so: " "$ERR"
+
+# Purging leaves none of the packages' files and directories, nor what they
+# created, and Debian's unit may start again; the user squid stays.
 status=0
 dpkg --purge proxywarden > dpkg.log 2>&1 || status=$?
 check "dpkg --purge" "0" "$status"
-check "purged" "" "$(dpkg-query -W -f '${Status}' proxywarden 2>/dev/null)"
+check "purged" "" "$(dpkg-query -W -f '${Status}' proxywarden proxywarden-libunix 2>/dev/null)"
 left=()
-for path in "${files[@]}"; do [[ -e "$path" || -L "$path" ]] && left+=("$path"); done
-# A directory stays only while another package owns it or something else is in it.
-for path in "${dirs[@]}"; do
-  [[ -d "$path" ]] || continue
-  dpkg -S "$path" > /dev/null 2>&1 && continue
-  [[ -n "$(ls -A "$path")" ]] && continue
-  left+=("$path/")
+for path in "${paths[@]}" /var/log/squid3 /var/spool/squid3 /run/squid; do
+  [[ -e "$path" || -L "$path" ]] || continue
+  # A directory stays while another package owns it or something else is in it.
+  [[ -d "$path" ]] && { dpkg -S "$path" > /dev/null 2>&1 || [[ -n "$(ls -A "$path")" ]]; } && continue
+  left+=("$path")
 done
 check "left behind by the purge" "" "${left[*]}"
-check "no program left" "" "$(command -v proxywarden)"
+check "Debian's unit may start again" "0" "$(systemd-analyze condition --unit=squid.service > /dev/null 2>&1; echo $?)"
+check_match "the user squid stays" "^squid:" "$(getent passwd squid)"
 
 finish
