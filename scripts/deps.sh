@@ -12,10 +12,11 @@ if [[ ! -e /usr/sbin/policy-rc.d ]]; then
   held_off=yes
 fi
 status=0
-apt-get install -y --no-install-recommends \
+# Another apt run on a shared machine is waited for, not failed on.
+apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 \
   cmake make g++ pkg-config dpkg-dev file libsqlite3-dev sqlite3 libsqlite3-0 libgtest-dev libgmock-dev \
   debhelper lintian devscripts \
-  util-linux procps iproute2 squid php-cli curl man-db strace \
+  util-linux procps iproute2 squid php-cli curl man-db strace systemd adduser \
   clang libclang-rt-14-dev clang-tidy clang-format libgmp-dev || status=$?
 [[ -n "$held_off" ]] && rm -f /usr/sbin/policy-rc.d
 exit "$status"
