@@ -10,7 +10,9 @@ event=$(journal | sed -n 2p)
 check_match "restart-cpu: event" \
   '^0\|Restarting Proxy service \(([0-9]+\.[0-9]+)% CPU usage\) by the Watchdog CPU monitoring\|\|Proxy Service\|proxywarden\|0$' "$event"
 figure=$(sed -n 's/.*(\([0-9.]*\)% CPU.*/\1/p' <<<"$event")
-check "restart-cpu: busy" "yes" "$(awk -v f="$figure" 'BEGIN { print (f > 20 ? "yes" : "no: " f) }')"
+# An idle proxy measures 0; a spinning one gets less than a whole core on a
+# loaded machine.
+check "restart-cpu: busy" "yes" "$(awk -v f="$figure" 'BEGIN { print (f > 5 ? "yes" : "no: " f) }')"
 check "restart-cpu: restarted" "100 'Starting {success}...'" "$(decoded "$RPROGRESS")"
 
 pw restart-memory

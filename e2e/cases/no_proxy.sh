@@ -69,7 +69,8 @@ net.ipv4.ip_local_port_range = 8000 65535
 [Starting]......: Proxy service waiting 5...
 [Starting]......: Proxy service [FAILED]...
 " "$OUT"
-check_match "start without a program: about six seconds" "^[67]$" "$((SECONDS - start))"
+# Six pauses of a second; a loaded machine may add a few more seconds.
+check_match "start without a program: at least six seconds" "^([6-9]|1[0-9])$" "$((SECONDS - start))"
 check "start without a program: progress" "110 'Starting {failed}...'" "$(decoded "$PROGRESS")"
 check "start without a program: journal" "0|Failed to start proxy service||Proxy Service|proxywarden|0" "$(journal | tail -n 1)"
 

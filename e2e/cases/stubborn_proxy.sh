@@ -11,7 +11,8 @@ start=$SECONDS
 pw stop
 check_ran "stop" 0
 check "stop: output" "$(forced_stop_lines "$pid")"$'\n' "$OUT"
-check_match "stop: about seven seconds" "^[78]$" "$((SECONDS - start))"
+# Seven pauses of a second; a loaded machine may add a few more seconds.
+check_match "stop: at least seven seconds" "^([7-9]|1[0-9])$" "$((SECONDS - start))"
 check "stop: progress" "100 'Stopping {success}...'" "$(decoded "$PROGRESS")"
 check "stop: journal" "2|Success Starting proxy service with PID $pid||Proxy Service|proxywarden|0
 1|Success Stopping proxy service||Proxy Service|proxywarden|0" "$(journal)"

@@ -1,6 +1,7 @@
 # The whole unit-test binary, run as root beside a running real Squid and two
-# decoy processes of the user squid, signals none of them and changes none of
-# the proxy's files: the tests see only the processes they start.
+# decoy processes of the user squid, passes, signals none of them and changes
+# none of the proxy's files: the tests see only the processes they start.
+# scripts/test.sh runs the release build's unit tests here and nowhere else.
 source "$E2E_LIB"
 
 pw start
@@ -44,6 +45,7 @@ check "journal: the start's row only" "2|Success Starting proxy service with PID
 status=0
 LD_LIBRARY_PATH="$E2E_BUILD" "$E2E_BUILD/proxywarden_tests" >unit_tests.log 2>&1 || status=$?
 check "unit tests: exit status" "0" "$status"
+echo "unit tests: $(grep -E '^\[  (PASSED|FAILED)  \] ' unit_tests.log | head -n 1)"
 [[ $status == 0 ]] || grep -E -A 8 ': Failure$' unit_tests.log | head -n 60
 check "unit tests: the sweeping flow test ran, not skipped" "[       OK ] Flow.StopSweepsTheProxyUsersOtherProcesses" \
   "$(grep -o '^\[       OK \] Flow\.StopSweepsTheProxyUsersOtherProcesses' unit_tests.log)"
