@@ -79,10 +79,10 @@ class Os {
 
   // Every process now in the table, in the table's order.
   virtual std::vector<Pid> list_processes() = 0;
-  // What LOOK reads of a listed process by PID, without a handle, so that a
-  // walk opens handles only where a process may qualify; never enough to act
-  // on. Throws ProcessEnded when it has ended.
-  virtual Snapshot glance(Pid pid, Look look) = 0;
+  // The executable path of a listed process, read by PID without a handle so
+  // that a walk opens handles only where a path may qualify; never enough to
+  // act on. Throws ProcessEnded when the process has ended.
+  virtual Snapshot glance(Pid pid) = 0;
   // Throws ProcessEnded when no process has that PID.
   virtual std::unique_ptr<Process> open_process(Pid pid) = 0;
 

@@ -53,7 +53,7 @@ class RealOs final : public Os {
 
   std::vector<Pid> list_processes() override { return list_proc(); }
 
-  Snapshot glance(Pid pid, Look look) override { return read_snapshot(pid, look, user_names_, true); }
+  Snapshot glance(Pid pid) override { return read_snapshot(pid, Look::kPath, user_names_, true); }
 
   std::unique_ptr<Process> open_process(Pid pid) override { return open_real_process(pid, user_names_); }
 

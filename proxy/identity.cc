@@ -30,12 +30,11 @@ Identity identify(const Snapshot& seen, Pid candidate) {
 std::optional<Snapshot> identified(Os& os, Pid pid, Identity least, Pid candidate, Look look) {
   try {
     // The cheap look by PID passes over what cannot qualify: most processes run
-    // another program, or none, or belong to another user.
-    const Snapshot glance = os.glance(pid, least == Identity::kMain ? Look::kPath : Look::kOwner);
+    // another program, or none.
+    const Snapshot glance = os.glance(pid);
     if (!glance.exe_error && (glance.exe.empty() || (least == Identity::kMain && !runs_proxy(glance)))) {
       return std::nullopt;
     }
-    if (glance.owner && glance.owner != kProxyUser) return std::nullopt;
     const Snapshot seen = os.open_process(pid)->look(look);
     if (identify(seen, candidate) < least) return std::nullopt;
     return seen;

@@ -24,8 +24,8 @@ Identity identify(const Snapshot& seen, Pid candidate);
 
 // What a look through PID's handle shows, when it identifies the process as
 // LEAST or above (kMain, or kProxyUser which takes in kMain); nullopt when it
-// does not, or the process ends meanwhile. LOOK is how much is read. A glance
-// by PID first spares the handle where it cannot qualify.
+// does not, or the process ends meanwhile. LOOK is how much is read. A glance at
+// the path by PID first spares the handle where it cannot qualify.
 std::optional<Snapshot> identified(Os& os, Pid pid, Identity least, Pid candidate, Look look);
 
 // Calls VISIT, in the table's order, with what identified() shows of each

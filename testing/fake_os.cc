@@ -76,7 +76,7 @@ std::vector<Pid> FakeOs::list_processes() {
   return order_;
 }
 
-Snapshot FakeOs::glance(Pid pid, Look look) {
+Snapshot FakeOs::glance(Pid pid) {
   const auto found = processes_.find(pid);
   if (found == processes_.end()) throw ProcessEnded("glance " + std::to_string(pid));
   Snapshot seen;
@@ -84,10 +84,6 @@ Snapshot FakeOs::glance(Pid pid, Look look) {
   seen.exe = found->second.process.exe;
   if (const int err = failing_queries_[{pid, "exe"}]; err != 0) {
     seen.exe_error = std::system_error(err, std::generic_category(), "exe");
-  }
-  if (look != Look::kPath && (seen.exe_error || !seen.exe.empty())) {
-    if (const int err = failing_queries_[{pid, "user"}]; err != 0) throw_errno(err, "user");
-    seen.owner = found->second.process.user;
   }
   return seen;
 }

@@ -63,8 +63,8 @@ class FakeOs final : public Os {
     read_reactions_[{0, path}] = {0, std::move(reaction)};
   }
 
-  // Failures with ERR: a query of one kind about PID ("exe" and "user" fail a
-  // glance's reads too), a signal to PID, file writes, the listing, the shell and the
+  // Failures with ERR: a query of one kind about PID ("exe" fails a glance's
+  // read too), a signal to PID, file writes, the listing, the shell and the
   // journal. An ended process is ProcessEnded, never one of these.
   void fail_query(Pid pid, const std::string& kind, int err) { failing_queries_[{pid, kind}] = err; }  // 0: no more
   void fail_signal(Pid pid, int signal, int err) { failing_signals_[{pid, signal}] = err; }
@@ -95,7 +95,7 @@ class FakeOs final : public Os {
 
   // Os
   std::vector<Pid> list_processes() override;
-  Snapshot glance(Pid pid, Look look) override;
+  Snapshot glance(Pid pid) override;
   std::unique_ptr<Process> open_process(Pid pid) override;
   void shell(const std::string& command_line) override;
   void sleep(int seconds) override;
