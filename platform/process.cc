@@ -50,28 +50,22 @@ class RealProcess final : public Process {
 
   Pid pid() const override { return pid_; }
 
-  Snapshot look(Look look) override {
-    // A pidfd opens only on a thread group's own ID; without one, the status
-    // tells a thread's ID apart.
-    Snapshot seen = read_snapshot(pid_, look, names_, fd_ >= 0);
-    send(0, "signal 0");
-    return seen;
-  }
-
-  double cpu_seconds() override {
-    const double seconds = read_cpu_seconds(pid_);
-    send(0, "signal 0");
-    return seconds;
-  }
-  double memory_percent() override {
-    const double percent = read_memory_percent(pid_);
-    send(0, "signal 0");
-    return percent;
-  }
+  // A pidfd opens only on a thread group's own ID; without one, the status
+  // tells a thread's ID apart.
+  Snapshot look(Look look) override { return confirmed(read_snapshot(pid_, look, names_, fd_ >= 0)); }
+  double cpu_seconds() override { return confirmed(read_cpu_seconds(pid_)); }
+  double memory_percent() override { return confirmed(read_memory_percent(pid_)); }
   void terminate() override { send(SIGTERM, "SIGTERM"); }
   void kill() override { send(SIGKILL, "SIGKILL"); }
 
  private:
+  // VALUE, read by PID, once the opened process is shown to live still.
+  template <typename T>
+  T confirmed(T value) {
+    send(0, "signal 0");
+    return value;
+  }
+
   // Signal 0 confirms that the process lives; EPERM says that it lives too.
   void send(int signal, const char* name) {
     // kill(2) on a thread's ID would reach its whole process.
