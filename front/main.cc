@@ -4,19 +4,21 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "front/dispatch.h"
 #include "front/fixed.h"
-#include "platform/spawn.h"
+#include "platform/signals.h"
 
 int main(int argc, char** argv) {
-  // A hang-up, an interrupt or a request to end waits until the action is
-  // done, so that no caller can cut a sequence in half.
-  const unsigned held = pw::hold_ending_signals();
+  std::optional<pw::RunSignals> signals;
   std::unique_ptr<pw::Os> os;
   std::string failure;
   try {
+    // A hang-up, an interrupt or a request to end waits until the action is
+    // done, so that no caller can cut a sequence in half.
+    signals.emplace();
     os = pw::real_os();  // loads the helper library first
     pw::run(*os, argc > 0 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>{});
   } catch (const std::exception& e) {
@@ -29,7 +31,7 @@ int main(int argc, char** argv) {
   if (!failure.empty()) (void)std::fprintf(stderr, "%s: %s\n", pw::kProgram, failure.c_str());
   // Then the run ends as a signal that came meanwhile asked; output that a
   // hang-up kept from the terminal is no news to the caller.
-  pw::release_ending_signals(held);
+  if (signals) signals->release();
   if (!failure.empty()) return 1;
   // A lost reader does not cut the action short; it shows in the status.
   if (output_error != 0) {

@@ -1,6 +1,9 @@
 // The built program as a whole: start-up, silence and exit statuses.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <utility>
 
 #include "platform/fixed.h"
 #include "testing/test_util.h"
@@ -26,9 +29,15 @@ TEST(Program, WithoutAnActionWordIsSilentAndSucceeds) {
 }
 
 TEST(Program, AHelperLibraryLackingAnOperationEndsTheRun) {
-  const auto run = run_with_library_dir(INCOMPLETE_HELPER_LIBRARY_DIR, {"pid"}, Streams::kTogether);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "proxywarden: the helper library libunix.so lacks GET_INFO_INT\n");
+  // A request to end that came meanwhile waits for the diagnostic, then ends the run.
+  for (const auto& [raise_at_load, status] : {std::pair{"0", 1}, {"1", 128 + SIGTERM}}) {
+    const auto run = run_program({PROXYWARDEN_BINARY, "pid"},
+                                 {std::string("LD_LIBRARY_PATH=") + INCOMPLETE_HELPER_LIBRARY_DIR,
+                                  std::string("RAISE_AT_LOAD=") + raise_at_load},
+                                 Streams::kTogether);
+    EXPECT_EQ(run.status, status) << raise_at_load;
+    EXPECT_EQ(run.out, "proxywarden: the helper library libunix.so lacks GET_INFO_INT\n") << raise_at_load;
+  }
 }
 
 TEST(Program, AMissingHelperLibraryEndsTheRun) {

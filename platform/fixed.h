@@ -22,5 +22,7 @@ inline constexpr char kSqliteLibrary[] = "libsqlite3.so.0";
 inline constexpr char kPasswordFile[] = "/etc/passwd";
 // The shell that runs the fixed command lines.
 inline constexpr char kShell[] = "/bin/sh";
+// Present where systemd runs the machine, as sd_booted(3) tells.
+inline constexpr char kSystemdRuntimeDir[] = "/run/systemd/system/";
 
 }  // namespace pw

@@ -89,6 +89,8 @@ class Os {
   // Runs one command line through /bin/sh and waits for it; its status is
   // ignored. Throws when the shell cannot be started at all.
   virtual void shell(const std::string& command_line) = 0;
+  // Whether systemd runs the machine as its service manager.
+  virtual bool booted_with_systemd() = 0;
   // Pauses; the lines written so far reach standard output first.
   virtual void sleep(int seconds) = 0;
   // Seconds since the Unix epoch, fractions dropped.

@@ -45,7 +45,6 @@ class RealOs final : public Os {
     }
     put_contents_ = reinterpret_cast<PutContents>(symbol(library, "file_put_contents"));
     get_info_int_ = reinterpret_cast<GetInfoInt>(symbol(library, "GET_INFO_INT"));
-    set_run_dispositions();
   }
   ~RealOs() override { (void)flush_output(); }
   RealOs(const RealOs&) = delete;
@@ -62,6 +61,8 @@ class RealOs final : public Os {
     (void)flush_output();
     run_shell(command_line);
   }
+
+  bool booted_with_systemd() override { return ::access(kSystemdRuntimeDir, F_OK) == 0; }
 
   void sleep(int seconds) override {
     (void)flush_output();

@@ -21,7 +21,7 @@
 
 #include "platform/error.h"
 #include "platform/os.h"
-#include "platform/spawn.h"
+#include "platform/signals.h"
 #include "testing/test_util.h"
 
 namespace pw {
@@ -306,27 +306,35 @@ int in_child(const std::function<int()>& test) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-TEST_F(RealOs, AnEndingSignalWaitsAndACommandRunsApartFromTheCaller) {
+TEST_F(RealOs, AnEndingSignalWaitsAndACommandStartsWithNothingOfTheCaller) {
   const std::string seen = dir_ / "seen";
+  const std::string after = dir_ / "after";
   // The command asks its caller to end, and notes what it started with: its
-  // blocked and ignored signals, its session and its own PID.
+  // blocked and ignored signals, its session, its own PID and its descriptors.
   const auto status = in_child([&] {
-    (void)::signal(SIGUSR1, SIG_IGN);  // as a caller may have left it
-    const unsigned held = hold_ending_signals();
+    // As a caller may have left them: an ignored signal, an ignored SIGCHLD
+    // that would keep the shell from being waited for, a descriptor open
+    // across exec.
+    (void)::signal(SIGUSR1, SIG_IGN);
+    (void)::signal(SIGCHLD, SIG_IGN);
+    if (::open("/dev/null", O_RDONLY) < 3) return 98;
+    RunSignals signals;
     const auto os = real_os();
     os->shell("grep -E '^Sig(Blk|Ign)' /proc/$$/status | cut -f2 > " + seen + "; cut -d' ' -f6 /proc/$$/stat >> " +
-              seen + "; echo $$ >> " + seen + "; kill -TERM $PPID");
-    os->out("after the command");  // the run goes on to its end
-    release_ending_signals(held);
+              seen + "; echo $$ >> " + seen + "; ls /proc/$$/fd | paste -sd, >> " + seen + "; kill -TERM $PPID");
+    write_whole_file(after, "went on");  // the run goes on to its end
+    signals.release();
     return 1;
   });
   EXPECT_EQ(status, 128 + SIGTERM);
+  EXPECT_EQ(read_whole_file(after), "went on");
   std::istringstream lines(read_whole_file(seen));
-  std::string blocked, ignored, session, shell;
-  lines >> blocked >> ignored >> session >> shell;
+  std::string blocked, ignored, session, shell, descriptors;
+  lines >> blocked >> ignored >> session >> shell >> descriptors;
   EXPECT_EQ(std::stoull(blocked, nullptr, 16), 0u) << blocked;
   EXPECT_EQ(std::stoull(ignored, nullptr, 16) & 0x7fffffffU, 0u) << ignored;  // the C library's own aside
   EXPECT_EQ(session, shell) << "the shell leads a session of its own";
+  EXPECT_EQ(descriptors, "0,1,2");
 }
 
 TEST_F(RealOs, LostStandardOutputNeitherEndsNorInterruptsTheProgram) {
@@ -336,6 +344,7 @@ TEST_F(RealOs, LostStandardOutputNeitherEndsNorInterruptsTheProgram) {
   const pid_t writer = ::fork();
   if (writer == 0) {
     ::dup2(lost[1], STDOUT_FILENO);
+    RunSignals signals;
     const auto os = real_os();
     os->out("[Stopping]......: Terminate process 812");
     os->sleep(0);  // flushes first

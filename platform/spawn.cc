@@ -1,10 +1,19 @@
-// Starting /bin/sh for the fixed commands, and the signal dispositions that a
-// run sets, holds and hands on to them.
+// Starting /bin/sh for the fixed commands, apart from everything the caller
+// and the program hold.
+//
+// The child is made with fork() and set up by hand rather than by
+// posix_spawn(): a signal sent to the caller's process group before the child
+// has left it would stay pending in the child, and posix_spawn() has no way to
+// drop it, so it would end the command at its first instruction.
 #include "platform/spawn.h"
 
+#include <fcntl.h>
+#include <linux/close_range.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -16,70 +25,91 @@ extern char** environ;
 namespace pw {
 namespace {
 
-constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+// Marks every descriptor past standard error to close at exec. Only system
+// calls: the child of fork() runs nothing else.
+bool close_all_at_exec() {
+  if (::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return true;
+  // Kernels before 5.11, or a filter that refuses the call.
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+  const rlim_t end = limit.rlim_cur == RLIM_INFINITY ? rlim_t{1} << 20 : limit.rlim_cur;
+  for (rlim_t fd = 3; fd < end; ++fd) (void)::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+  return true;
+}
 
-// Reports an I/O condition as the failed call's error instead of ending the
-// run. A handler, unlike SIG_IGN, is reset to the default by exec.
-void report_as_error(int /*signal*/) {}
+// The child's side: becomes the command, or reports on REPORT why it could not
+// and ends. Every signal is blocked on entry.
+[[noreturn]] void become_shell(char* const argv[], int report) {
+  int err = 0;
+  // Out of the caller's session and process group: from here on, nothing sent
+  // to them reaches this process.
+  if (::setsid() < 0) err = errno;
+  // What came before is pending and blocked: ignoring a signal drops it, then
+  // every disposition goes back to its default.
+  sigset_t pending;
+  ::sigemptyset(&pending);
+  (void)::sigpending(&pending);
+  struct sigaction action {};
+  ::sigemptyset(&action.sa_mask);
+  for (int signal = 1; err == 0 && signal < NSIG; ++signal) {
+    if (signal == SIGKILL || signal == SIGSTOP) continue;
+    action.sa_handler = SIG_IGN;
+    if (::sigismember(&pending, signal) == 1) (void)::sigaction(signal, &action, nullptr);
+    action.sa_handler = SIG_DFL;
+    // The C library's own signals refuse a disposition; they have none to reset.
+    if (::sigaction(signal, &action, nullptr) != 0 && errno != EINVAL) err = errno;
+  }
+  if (err == 0 && !close_all_at_exec()) err = errno;
+  if (err == 0) {
+    sigset_t none;
+    ::sigemptyset(&none);
+    (void)::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(kShell, argv, environ);
+    err = errno;
+  }
+  while (::write(report, &err, sizeof err) < 0 && errno == EINTR) {
+  }
+  ::_exit(127);
+}
 
 }  // namespace
 
-void set_run_dispositions() {
-  struct sigaction action {};
-  ::sigemptyset(&action.sa_mask);
-  action.sa_handler = SIG_DFL;
-  ::sigaction(SIGCHLD, &action, nullptr);
-  action.sa_handler = report_as_error;
-  action.sa_flags = SA_RESTART;
-  for (const int signal : {SIGPIPE, SIGXFSZ}) ::sigaction(signal, &action, nullptr);
-}
-
-unsigned hold_ending_signals() {
-  sigset_t ending, before;
-  ::sigemptyset(&ending);
-  for (const int signal : kEndingSignals) ::sigaddset(&ending, signal);
-  ::sigprocmask(SIG_BLOCK, &ending, &before);
-  unsigned held = 0;
-  for (const int signal : kEndingSignals) {
-    if (::sigismember(&before, signal) == 0) held |= 1U << signal;
-  }
-  return held;
-}
-
-void release_ending_signals(unsigned held) {
-  sigset_t release;
-  ::sigemptyset(&release);
-  for (const int signal : kEndingSignals) {
-    if ((held & 1U << signal) != 0) ::sigaddset(&release, signal);
-  }
-  // One that came meanwhile is delivered now, with the disposition the run
-  // started with: the default ends the run by it, an ignored one is dropped.
-  ::sigprocmask(SIG_UNBLOCK, &release, nullptr);
-}
-
 void run_shell(const std::string& command_line) {
+  const std::string what = std::string("start ") + kShell + " for: " + command_line;
   const char* argv[] = {"sh", "-c", command_line.c_str(), nullptr};
-  // Whatever the caller ignored or the run holds, the commands start with the
-  // default disposition of every signal and none blocked.
-  sigset_t none, defaults;
-  ::sigemptyset(&none);
-  ::sigfillset(&defaults);
-  posix_spawnattr_t attributes;
-  ::posix_spawnattr_init(&attributes);
-  ::posix_spawnattr_setsigmask(&attributes, &none);
-  ::posix_spawnattr_setsigdefault(&attributes, &defaults);
-  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  pid_t child = 0;
-  // Started here rather than by system(), which reports a shell that could not
-  // be started as a command that was not found.
-  const int err = ::posix_spawn(&child, kShell, nullptr, &attributes, const_cast<char* const*>(argv), environ);
-  ::posix_spawnattr_destroy(&attributes);
-  if (err != 0) throw_errno(err, std::string("start ") + kShell + " for: " + command_line);
+  // Closed by the exec: a child that gets that far says nothing on it.
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) {
+    const int err = errno;
+    throw_errno(err, what);
+  }
+  // Every signal waits while the child is made; the caller's mask comes back
+  // at once in the program, and the child drops what reached it meanwhile.
+  sigset_t all, before;
+  ::sigfillset(&all);
+  if (::sigprocmask(SIG_SETMASK, &all, &before) != 0) {
+    const int err = errno;
+    ::close(report[0]);
+    ::close(report[1]);
+    throw_errno(err, what);
+  }
+  const pid_t child = ::fork();
+  const int fork_error = errno;
+  if (child == 0) become_shell(const_cast<char* const*>(argv), report[1]);
+  ::sigprocmask(SIG_SETMASK, &before, nullptr);
+  ::close(report[1]);
+  int start_error = 0;
+  ssize_t got = 0;
+  while (child > 0 && (got = ::read(report[0], &start_error, sizeof start_error)) < 0 && errno == EINTR) {
+  }
+  ::close(report[0]);
+  if (child < 0) throw_errno(fork_error, what);
   int status = 0;
   while (::waitpid(child, &status, 0) < 0) {
     const int wait_error = errno;
     if (wait_error != EINTR) throw_errno(wait_error, std::string("wait for ") + kShell + " " + std::to_string(child));
   }
+  if (got == static_cast<ssize_t>(sizeof start_error)) throw_errno(start_error, what);
 }
 
 }  // namespace pw

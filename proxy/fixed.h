@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 namespace pw {
 
@@ -17,6 +18,18 @@ inline constexpr long long kPortRangeTop = 65535;
 inline constexpr char kMaxFiledesc[] = "max_filedesc";
 inline constexpr char kPortRangeCommand[] = "%s -w net.ipv4.ip_local_port_range=\"8000 %s\"";
 inline constexpr char kLaunchCommand[] = "/usr/sbin/squid -sYC -f /etc/squid3/squid.conf >/dev/null 2>&1";
+// Where systemd runs the machine, the launch command runs in a service of its
+// own, so that the proxy never belongs to its caller's service, session, mount
+// namespace or environment, and its output goes to the journal under that
+// unit. Collected when it ends, even failed, so that a forced stop never keeps
+// the next start from taking the name; at shutdown, stopped after the boot
+// unit's stop and before the network.
+inline constexpr char kLaunchUnitCommand[] =
+    "/usr/bin/systemd-run --unit=proxywarden-squid --description=\"Squid proxy of the appliance\" "
+    "--service-type=forking --collect --quiet -p Before=proxywarden.service -p After=network.target "
+    "/bin/sh -c '%s' >/dev/null 2>&1";
+// The launch command goes into single quotes whole.
+static_assert(std::string_view(kLaunchCommand).find('\'') == std::string_view::npos);
 inline constexpr int kProbes = 6;
 
 inline constexpr char kAlreadyStartedLine[] = "[Starting]......: Already started pid %s";

@@ -15,20 +15,30 @@ const FakeProcess kProxy{.exe = kSquidBinary, .user = kProxyUser};
 using SquidStart = FakeMachineTest;
 
 TEST_F(SquidStart, FindsTheProxyAtTheFirstProbe) {
-  os_.on_shell(kLaunchCommand, [&] { os_.add_process(901, kProxy); });
-  EXPECT_TRUE(squid_start(os_));
-  EXPECT_EQ(os_.trace(), (std::vector<std::string>{
-                             "[Starting]......: Proxy ip_local_port_range: 65535",
-                             "$ /sbin/sysctl -w net.ipv4.ip_local_port_range=\"8000 65535\"",
-                             "[Starting]......: Proxy service",
-                             "$ /usr/sbin/squid -sYC -f /etc/squid3/squid.conf >/dev/null 2>&1",
-                             "[Starting]......: Proxy service waiting 0...",
-                             kJournalEntry,
-                             "[Starting]......: Proxy service success pid 901...",
-                         }));
+  // Where systemd runs the machine, the same launch runs in a service of its own.
+  for (const bool systemd : {false, true}) {
+    const std::string launch =
+        systemd ? "/usr/bin/systemd-run --unit=proxywarden-squid --description=\"Squid proxy of the appliance\" "
+                  "--service-type=forking --collect --quiet -p Before=proxywarden.service -p After=network.target "
+                  "/bin/sh -c '/usr/sbin/squid -sYC -f /etc/squid3/squid.conf >/dev/null 2>&1' >/dev/null 2>&1"
+                : "/usr/sbin/squid -sYC -f /etc/squid3/squid.conf >/dev/null 2>&1";
+    FakeOs os(db_);
+    if (systemd) os.boot_with_systemd();
+    os.on_shell(launch, [&] { os.add_process(901, kProxy); });
+    EXPECT_TRUE(squid_start(os));
+    EXPECT_EQ(os.trace(), (std::vector<std::string>{
+                              "[Starting]......: Proxy ip_local_port_range: 65535",
+                              "$ /sbin/sysctl -w net.ipv4.ip_local_port_range=\"8000 65535\"",
+                              "[Starting]......: Proxy service",
+                              "$ " + launch,
+                              "[Starting]......: Proxy service waiting 0...",
+                              kJournalEntry,
+                              "[Starting]......: Proxy service success pid 901...",
+                          }));
+  }
   EXPECT_EQ(journal_rows(db_),
-            (std::vector<JournalRow>{{FakeOs::kEpochStart, "", "Success Starting proxy service with PID 901",
-                                      "Proxy Service", "proxywarden", 0, 2, FakeOs::kEpochStart + 604800}}));
+            (std::vector<JournalRow>(2, {FakeOs::kEpochStart, "", "Success Starting proxy service with PID 901",
+                                         "Proxy Service", "proxywarden", 0, 2, FakeOs::kEpochStart + 604800})));
 }
 
 TEST_F(SquidStart, FindsTheProxyAtTheThirdProbe) {

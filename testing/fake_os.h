@@ -80,6 +80,7 @@ class FakeOs final : public Os {
   // Opening PATH fails with ERR (a directory: EISDIR).
   void set_unopenable(const std::string& path, int err) { unopenable_[path] = err; }
   void set_setting(const std::string& key, long long value) { settings_[key] = value; }
+  void boot_with_systemd() { systemd_ = true; }
 
   const std::vector<std::string>& lines() const { return lines_; }
   const std::vector<std::string>& shell_commands() const { return commands_; }
@@ -98,6 +99,7 @@ class FakeOs final : public Os {
   Snapshot glance(Pid pid) override;
   std::unique_ptr<Process> open_process(Pid pid) override;
   void shell(const std::string& command_line) override;
+  bool booted_with_systemd() override { return systemd_; }
   void sleep(int seconds) override;
   std::int64_t now() override { return kEpochStart + seconds_slept_; }
   double monotonic_seconds() override { return kMonotonicStart + seconds_slept_; }
@@ -146,6 +148,7 @@ class FakeOs final : public Os {
   int failing_writes_ = 0;
   int failing_listing_ = 0;
   int failing_shell_ = 0;
+  bool systemd_ = false;
   int failing_journal_ = 0;
   std::map<std::string, std::string> files_;
   std::set<std::string> unreadable_;

@@ -36,6 +36,8 @@ class StandInOs final : public Os {
   Snapshot glance(Pid pid) override;
   std::unique_ptr<Process> open_process(Pid pid) override;
   void shell(const std::string& command_line) override;
+  // The commands run here, as children of the test, whatever runs the machine.
+  bool booted_with_systemd() override { return false; }
   void sleep(int seconds) override { real_->sleep(seconds); }
   std::int64_t now() override { return real_->now(); }
   double monotonic_seconds() override { return real_->monotonic_seconds(); }

@@ -1,5 +1,6 @@
 # A missing helper library, a broken journal, a missing progress directory, a
-# setting that is a FIFO, a caller that ignores SIGCHLD.
+# setting that is a FIFO, a caller that ignores SIGCHLD and leaves a descriptor
+# open, a signal that reaches a command before its exec.
 source "$E2E_LIB"
 use_fake_squid ""
 
@@ -62,11 +63,16 @@ check "max_filedesc a FIFO: port range and outcome" "[Starting]......: Proxy ip_
 [Starting]......: Proxy service success pid $(main_pid)..." "$(first_line "$OUT"; last_line "$OUT")"
 rm /etc/brantelbase/settings/max_filedesc
 
-# A caller that ignores SIGCHLD and SIGHUP: the stop and the start work all the
-# same, and every command they run starts in a session of its own and ignores
-# none of the signals 1 to 31, as a stand-in in front of each program notes.
+# A caller that ignores SIGCHLD and SIGHUP and leaves descriptor 7 open: the
+# stop and the start work all the same, and every command they run starts in
+# a session of its own, ignores none of the signals 1 to 31 and holds nothing
+# of the caller's, as a stand-in in front of each program notes. The stop's
+# kill command gets SIGTERM before its exec (strace's injection into its
+# setsid), as a signal to the caller's process group could reach it; it runs
+# all the same.
 odd_caller() {
-  CALLER_SESSION=$(cut -d' ' -f6 /proc/$$/stat) perl -e '$SIG{CHLD} = $SIG{HUP} = "IGNORE"; exec(@ARGV) or die' "$@"
+  CALLER_SESSION=$(cut -d' ' -f6 /proc/$$/stat) perl -e '$SIG{CHLD} = $SIG{HUP} = "IGNORE"; exec(@ARGV) or die' "$@" \
+    7>> "$SANDBOX_SCRATCH/held"
 }
 for program in sysctl squid; do
   mv "/usr/sbin/$program" "/usr/sbin/$program.real"
@@ -74,20 +80,25 @@ for program in sysctl squid; do
 #!/bin/sh
 [ "$(cut -d' ' -f6 /proc/$$/stat)" = "$CALLER_SESSION" ] && where="the caller's session" || where="a session of its own"
 ignored=$(( 0x$(awk '/^SigIgn/ { print $2 }' /proc/$$/status) & 0x7fffffff ))
-echo "${0##*/} $*: $where, ignoring $(printf '%#x' "$ignored")" >> "$SANDBOX_SCRATCH/started"
+[ -e /proc/$$/fd/7 ] && held="holding the caller's descriptor" || held="holding nothing of the caller's"
+echo "${0##*/} $*: $where, ignoring $(printf '%#x' "$ignored"), $held" >> "$SANDBOX_SCRATCH/started"
 exec "$0.real" "$@"
 EOF
   chmod 0755 "/usr/sbin/$program"
 done
 for word in stop:Stopping start:Starting; do
   rm -f "$PROGRESS"
-  capture odd_caller /usr/sbin/proxywarden "${word%:*}"
+  traced=()
+  [[ $word == stop:* ]] && traced=(strace -f -o odd.trace -e trace=setsid -e inject=setsid:signal=TERM)
+  capture odd_caller "${traced[@]}" /usr/sbin/proxywarden "${word%:*}"
   check_ran "odd caller: ${word%:*}" 0
   check "odd caller: ${word%:*} recorded" "100 '${word#*:} {success}...'" "$(decoded "$PROGRESS")"
 done
-check "odd caller: how the commands started" "squid -f /etc/squid3/squid.conf -k kill: a session of its own, ignoring 0
-sysctl -w net.ipv4.ip_local_port_range=8000 65535: a session of its own, ignoring 0
-squid -sYC -f /etc/squid3/squid.conf: a session of its own, ignoring 0" "$(cat "$SANDBOX_SCRATCH/started")"
+check "odd caller: SIGTERM sent to the kill command ended nothing" "1 setsid, 0 ended by it" \
+  "$(grep -c ' setsid()' odd.trace) setsid, $(grep -c -- '--- SIGTERM\|killed by SIGTERM' odd.trace) ended by it"
+check "odd caller: how the commands started" "squid -f /etc/squid3/squid.conf -k kill: a session of its own, ignoring 0, holding nothing of the caller's
+sysctl -w net.ipv4.ip_local_port_range=8000 65535: a session of its own, ignoring 0, holding nothing of the caller's
+squid -sYC -f /etc/squid3/squid.conf: a session of its own, ignoring 0, holding nothing of the caller's" "$(cat "$SANDBOX_SCRATCH/started")"
 for program in sysctl squid; do mv "/usr/sbin/$program.real" "/usr/sbin/$program"; done
 
 # The helper library is missing: nothing runs, nothing is written.
