@@ -48,11 +48,14 @@ echo "package: lintian: no error, no warning"
 
 # hardening-check fails on every feature it finds missing; a shared library
 # is no executable (PIE ignored), and stack clash protection shows only in
-# functions with large frames, so "unknown" passes.
+# functions with large frames, so "unknown" passes. Its control-flow check
+# looks for the CET marks, which Debian 12's start files keep out of every
+# program linked with them (README.md, Installing on an appliance): not
+# checked.
 mkdir installed
 for deb in proxywarden_*.deb proxywarden-libunix_*.deb; do dpkg-deb -x "$deb" installed; done
 for file in installed/usr/sbin/proxywarden installed/usr/share/brantelbase/ressources/libunix.so; do
-  hardening-check "$file" || { echo "package: hardening-check finds $file lacking"; exit 1; }
+  hardening-check --nocfprotection "$file" || { echo "package: hardening-check finds $file lacking"; exit 1; }
 done
 echo "package: hardening-check passed"
 

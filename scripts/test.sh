@@ -16,6 +16,9 @@
 # package's build and the end-to-end cases, which mostly wait, leave free.
 # Each step writes its output to build-logs/STEP.log and prints one line with
 # its outcome and time; a failed step also prints the end of its log.
+# Every step runs as a job of its own, in a process group of its own, so that a
+# run that is interrupted (INT, TERM, HUP) or that fails ends the steps still
+# running with all their processes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 logs=$PWD/build-logs
@@ -41,8 +44,65 @@ step() {
   return "$status"
 }
 
+# launch NAME COMMAND...: starts the step NAME as a job in a process group of
+# its own (job control is on only while it starts); its lines go to
+# build-logs/NAME.outcome, and its PID is the last of running[].
+running=()
+launch() {
+  set -m
+  step "$@" > "$logs/$1.outcome" &
+  set +m
+  running+=($!)
+}
+
+# outcome NAME PID: waits for the step NAME started as PID, prints its lines
+# and returns its status.
+outcome() {
+  local status=0 pid
+  wait "$2" || status=$?
+  local left=()
+  for pid in "${running[@]}"; do [[ $pid == "$2" ]] || left+=("$pid"); done
+  running=(${left[@]+"${left[@]}"})
+  cat "$logs/$1.outcome"
+  return "$status"
+}
+
+# descendants PID...: the PIDs and all their descendants, among them those
+# that left the step's process group for a session of their own.
+descendants() {
+  ps -e -o pid= -o ppid= | awk -v roots="$*" '
+    BEGIN { n = split(roots, r, " "); for (i = 1; i <= n; i++) keep[r[i]] = 1 }
+    { parent[$1] = $2 }
+    END {
+      do { grown = 0; for (p in parent) if (!(p in keep) && (parent[p] in keep)) { keep[p] = 1; grown = 1 } } while (grown)
+      for (p in keep) print p
+    }'
+}
+
+# any_alive PID...: whether any of them still runs (a zombie does not).
+any_alive() { ps -o stat= -p "$(IFS=,; echo "$*")" 2> /dev/null | grep -qv '^Z'; }
+
+# end_steps: ends the steps still running: SIGTERM to their groups and every
+# descendant, SIGKILL to what is left five seconds later.
+end_steps() {
+  (( ${#running[@]} )) || return 0
+  local procs groups
+  mapfile -t procs < <(descendants "${running[@]}")
+  groups=("${running[@]/#/-}")
+  kill -TERM -- "${groups[@]}" "${procs[@]}" 2> /dev/null || true
+  for _ in {1..50}; do any_alive "${procs[@]}" || break; sleep 0.1; done
+  kill -KILL -- "${groups[@]}" "${procs[@]}" 2> /dev/null || true
+  wait "${running[@]}" 2> /dev/null || true
+  running=()
+}
+trap end_steps EXIT
+for signal in INT TERM HUP; do
+  trap "echo 'test: interrupted ($signal), ending the steps still running' >&2; end_steps; trap - $signal; kill -$signal \$\$" "$signal"
+done
+
 echo "test: installing the dependencies with apt-get"
-step deps bash scripts/deps.sh
+launch deps bash scripts/deps.sh
+outcome deps "${running[-1]}"
 
 echo "test: building the packages; the sanitizer build, the fuzz targets and lint beside it"
 # Their lines are printed once the foreground steps are done. The sanitizer's
@@ -50,19 +110,20 @@ echo "test: building the packages; the sanitizer build, the fuzz targets and lin
 # priority once their build is done.
 background=(sanitize fuzz lint)
 pids=()
-step sanitize sh -c 'nice -n 19 bash scripts/sanitize.sh build && bash scripts/sanitize.sh test' \
-  > "$logs/sanitize.outcome" &
-pids+=($!)
+launch sanitize sh -c 'nice -n 19 bash scripts/sanitize.sh build && bash scripts/sanitize.sh test'
+pids+=("${running[-1]}")
 for name in fuzz lint; do
-  step "$name" nice -n 19 bash "scripts/$name.sh" > "$logs/$name.outcome" &
-  pids+=($!)
+  launch "$name" nice -n 19 bash "scripts/$name.sh"
+  pids+=("${running[-1]}")
 done
 passed=0 failed=0
-if step package env DEB_BUILD_OPTIONS=nocheck bash scripts/package.sh; then
+launch package env DEB_BUILD_OPTIONS=nocheck bash scripts/package.sh
+if outcome package "${running[-1]}"; then
   passed=$((passed + 1))
   echo "test: running the end-to-end cases against the packages' build"
   obj=build-deb/proxywarden/obj-$(dpkg-architecture -qDEB_HOST_GNU_TYPE)
-  if step e2e env E2E_KEEP="$logs/e2e" ctest --test-dir "$obj" -L e2e --output-on-failure -j 6; then
+  launch e2e env E2E_KEEP="$logs/e2e" ctest --test-dir "$obj" -L e2e --output-on-failure -j 6
+  if outcome e2e "${running[-1]}"; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
@@ -72,8 +133,7 @@ else
   echo "test: e2e      not run: it needs the packages"
 fi
 for i in "${!pids[@]}"; do
-  if wait "${pids[$i]}"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
-  cat "$logs/${background[$i]}.outcome"
+  if outcome "${background[$i]}" "${pids[$i]}"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 done
 echo "test: all steps in $SECONDS s (logs in build-logs/)"
 echo "test: $passed passed, $failed failed"

@@ -18,17 +18,22 @@ debs=$(dirname "$deb")
 echo "packages: $debs ($(date -r "$deb" '+%F %T'))"
 
 check "the program's section" "admin" "$(dpkg-deb -f "$deb" Section)"
-# SQLite and the helper library are loaded at run time and named by hand; the
-# C library comes from dpkg-shlibdeps, and the C++ runtime is linked in.
-check_match "its dependencies" "^adduser, libsqlite3-0 \(>= 3\.22\.0\), libc6 \(>= 2\.[0-9]+\)$" "$(dpkg-deb -f "$deb" Depends)"
-check "its recommendations" "proxywarden-libunix (= 1.0.0), squid" "$(dpkg-deb -f "$deb" Recommends)"
+# SQLite and the helper library are loaded at run time and named by hand, as
+# is Squid; the C library comes from dpkg-shlibdeps, and the C++ runtime is
+# linked in, named as such.
+check_match "its dependencies" "^adduser, libsqlite3-0 \(>= 3\.22\.0\), squid, libc6 \(>= 2\.[0-9]+\)$" "$(dpkg-deb -f "$deb" Depends)"
+check "its recommendations" "proxywarden-libunix (= 1.0.0)" "$(dpkg-deb -f "$deb" Recommends)"
+check_match "the C++ runtime linked in" "^gcc-12 \(= 12\.[^)]+\)$" \
+  "$(dpkg-deb -f "$deb" Static-Built-Using)$(dpkg-deb -f "$deb" Built-Using)"
 files_of() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $6 }' | sort; }
-check "its files" "./lib/systemd/system/squid.service.d/proxywarden.conf
+check "its files" "./lib/systemd/system/proxywarden.service
+./lib/systemd/system/squid.service.d/proxywarden.conf
 ./usr/lib/tmpfiles.d/proxywarden.conf
 ./usr/sbin/proxywarden
 ./usr/share/doc/proxywarden/README.md.gz
 ./usr/share/doc/proxywarden/changelog.gz
 ./usr/share/doc/proxywarden/copyright
+./usr/share/lintian/overrides/proxywarden
 ./usr/share/man/man8/proxywarden.8.gz
 ./usr/share/proxywarden/squid.conf
 ./usr/share/proxywarden/system_events.sql" "$(files_of "$deb")"
@@ -103,19 +108,27 @@ dpkg -i "$debs"/archives/squid_*.deb > upgrade.log 2>&1
 check "after an upgrade of Debian's squid: /run/squid" "squid:squid 755 /run/squid" "$(owners | head -n 1)"
 
 # What a reboot does to /run, and what the boot's systemd-tmpfiles then makes
-# of the entries for /run/squid, Debian's among them.
+# of the entries for /run/squid, Debian's among them: no word about them.
 pw stop
 check_ran "stop" 0
 rm -rf /run/squid
-systemd-tmpfiles --create --prefix=/run/squid > /dev/null 2>&1
+check "after a reboot: tmpfiles' messages" "" "$(systemd-tmpfiles --create --prefix=/run/squid 2>&1)"
 check "after a reboot: /run/squid" "squid:squid 755 /run/squid" "$(owners | head -n 1)"
 pw start
 check_ran "after a reboot: start" 0
 last_pid=$(pid_in_file)
 check "after a reboot: started" "[Starting]......: Proxy service success pid $last_pid..." "$(last_line "$OUT")"
-pw stop
-check_ran "after a reboot: stop" 0
-check "no proxy process left" "" "$(pgrep -u squid)"
+
+# Removing the program stops the proxy first, then takes away what the stop's
+# SIGKILL leaves (the segments, the PID file) and gives /run/squid back to
+# Debian's squid package; the configuration stays. Then it is installed again.
+status=0
+dpkg --remove proxywarden > dpkg.log 2>&1 || status=$?
+check "dpkg --remove" "0" "$status"
+check "removed: no proxy process left" "" "$(pgrep -u squid)"
+check "removed: Squid's segments and PID file" "" "$(find /dev/shm /run/squid -mindepth 1)"
+check "removed: /run/squid" "proxy:proxy 755 /run/squid" "$(owners | head -n 1)"
+dpkg -i "$deb" > dpkg.log 2>&1
 check_match "Squid's logs" "Accepting HTTP Socket connections.*GET http://127\.0\.0\.1:8081/index\.html" \
   "$(cat /var/log/squid3/cache.log /var/log/squid3/access.log)"
 # Every run's event reaches the journal through the system's SQLite.
@@ -140,13 +153,14 @@ dpkg --purge proxywarden > dpkg.log 2>&1 || status=$?
 check "dpkg --purge" "0" "$status"
 check "purged" "" "$(dpkg-query -W -f '${Status}' proxywarden proxywarden-libunix 2>/dev/null)"
 left=()
-for path in "${paths[@]}" /var/log/squid3 /var/spool/squid3 /run/squid; do
+for path in "${paths[@]}" /var/log/squid3 /var/spool/squid3; do
   [[ -e "$path" || -L "$path" ]] || continue
   # A directory stays while another package owns it or something else is in it.
   [[ -d "$path" ]] && { dpkg -S "$path" > /dev/null 2>&1 || [[ -n "$(ls -A "$path")" ]]; } && continue
   left+=("$path")
 done
 check "left behind by the purge" "" "${left[*]}"
+check "after the purge: /run/squid, Debian's" "proxy:proxy 755" "$(stat -c '%U:%G %a' /run/squid)"
 check "Debian's unit may start again" "0" "$(systemd-analyze condition --unit=squid.service > /dev/null 2>&1; echo $?)"
 check_match "the user squid stays" "^squid:" "$(getent passwd squid)"
 
