@@ -122,10 +122,10 @@ TEST_F(Watchdog, AnUnmeasuredFigureIsTheDigitZero) {
     bool cpu_only = false;
   } cases[] = {
       {"no proxy", [](FakeOs&) {}},
-      {"ends before it is opened",
+      {"ends once found, before it is measured",
        [](FakeOs& os) {
          os.add_process(812, kProxy);
-         os.on_query(812, "open", [&os] { os.end_process(812); });
+         os.after_query(812, "exe", [&os] { os.on_query(812, "open", [&os] { os.end_process(812); }); });
        }},
       {"ends during the window",
        [](FakeOs& os) {

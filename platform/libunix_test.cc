@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <filesystem>
 #include <thread>
 
@@ -170,6 +171,15 @@ TEST(ReadSetting, AnUnreadableSettingOrAPathAsKeyIsAnError) {
   EXPECT_EQ(read_setting(dir.path().c_str(), "max_filedesc", &value), EISDIR);
   EXPECT_EQ(read_setting(dir.path().c_str(), "../etc/passwd", &value), EINVAL);
   EXPECT_EQ(read_setting(dir.path().c_str(), "", &value), EINVAL);
+  // A path one byte short of PATH_MAX is read; one that would fill it is refused.
+  std::string deep = dir.path();
+  while (deep.size() < PATH_MAX - 200) deep += "/" + std::string(99, 'd');
+  std::filesystem::create_directories(deep);
+  const std::string key(PATH_MAX - 2 - deep.size(), 'k');
+  write_whole_file(deep + "/" + key, "7");
+  EXPECT_EQ(read_setting(deep.c_str(), key.c_str(), &value), 0);
+  EXPECT_EQ(value, 7);
+  EXPECT_EQ(read_setting(deep.c_str(), (key + "k").c_str(), &value), ENAMETOOLONG);
 }
 
 }  // namespace

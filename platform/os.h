@@ -24,6 +24,14 @@ class ProcessEnded : public std::system_error {
   explicit ProcessEnded(const std::string& what);
 };
 
+// A signal was asked for through a handle opened on a thread's ID, which is no
+// process of its own (its looks say own_pid = false): kill(2) would reach the
+// thread's whole process, so nothing is sent.
+class NotAProcess : public std::system_error {
+ public:
+  explicit NotAProcess(const std::string& what);
+};
+
 // True when the error says that access was refused (EACCES, EPERM).
 bool access_refused(const std::system_error& e);
 
@@ -39,6 +47,13 @@ enum class Look {
   kPath,     // the executable path alone
   kOwner,    // and the owner's name
   kListing,  // and the parent and the command line
+};
+
+// What a glance by PID saw: the executable path ("" for a process without
+// one), or the error that kept it from being read.
+struct Glance {
+  std::string exe;
+  std::optional<std::system_error> exe_error;
 };
 
 // What one look through a handle saw of its process.
@@ -69,6 +84,8 @@ class Process {
   virtual double cpu_seconds() = 0;
   // Resident memory as a percentage of the machine's physical memory.
   virtual double memory_percent() = 0;
+  // Throw ProcessEnded when the opened process has ended, and NotAProcess on a
+  // handle opened on a thread's ID.
   virtual void terminate() = 0;  // SIGTERM
   virtual void kill() = 0;       // SIGKILL
 };
@@ -82,7 +99,7 @@ class Os {
   // The executable path of a listed process, read by PID without a handle so
   // that a walk opens handles only where a path may qualify; never enough to
   // act on. Throws ProcessEnded when the process has ended.
-  virtual Snapshot glance(Pid pid) = 0;
+  virtual Glance glance(Pid pid) = 0;
   // Throws ProcessEnded when no process has that PID.
   virtual std::unique_ptr<Process> open_process(Pid pid) = 0;
 
@@ -99,8 +116,8 @@ class Os {
   virtual double monotonic_seconds() = 0;
 
   // A small file, read without blocking and never past LIMIT bytes, and only a
-  // regular file on a file system that stores data. Throws when it exists but
-  // cannot be opened, or is a directory.
+  // regular file reached without leaving its directory's mount. Throws when it
+  // exists but cannot be opened, or is a directory.
   virtual SmallFile read_small_file(const std::string& path, std::size_t limit) = 0;
 
   // The helper library's operations.

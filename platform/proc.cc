@@ -32,35 +32,6 @@ std::string proc_path(Pid pid, const char* entry) { return "/proc/" + std::to_st
   throw_errno(err, what);
 }
 
-// How a file under /proc ends: most are made whole at the open, so that a read
-// that does not fill the buffer has reached the end; cmdline is read from the
-// process's memory piece by piece, up to a read that returns nothing.
-enum class ProcFile { kMadeWhole, kPieceByPiece };
-
-// The whole content of a file under /proc; throws naming the file.
-std::string read_proc(const std::string& path, ProcFile kind = ProcFile::kMadeWhole) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    const int err = errno;
-    throw_proc_errno(err, "open " + path);
-  }
-  std::string content;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      const int err = errno;
-      if (err == EINTR) continue;
-      ::close(fd);
-      throw_proc_errno(err, "read " + path);
-    }
-    content.append(buffer, static_cast<size_t>(n));
-    if (n == 0 || (kind == ProcFile::kMadeWhole && static_cast<size_t>(n) < sizeof buffer)) break;
-  }
-  ::close(fd);
-  return content;
-}
-
 // The number after "\nKEY:" in a status file.
 long long status_number(const std::string& status, std::string_view key, const std::string& path) {
   const auto at = status.find("\n" + std::string(key) + ":");
@@ -123,6 +94,29 @@ std::string name_of(uid_t uid) {
 }
 
 }  // namespace
+
+std::string read_proc(const std::string& path, ProcFile kind) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    throw_proc_errno(err, "open " + path);
+  }
+  std::string content;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      const int err = errno;
+      if (err == EINTR) continue;
+      ::close(fd);
+      throw_proc_errno(err, "read " + path);
+    }
+    content.append(buffer, static_cast<size_t>(n));
+    if (n == 0 || (kind == ProcFile::kMadeWhole && static_cast<size_t>(n) < sizeof buffer)) break;
+  }
+  ::close(fd);
+  return content;
+}
 
 std::vector<Pid> list_proc() {
   DIR* dir = ::opendir("/proc");

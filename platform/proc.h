@@ -1,13 +1,11 @@
-// The process table as /proc shows it, owners' names from the password
-// database (proc.cc), and the real Os's process handle on them (process.cc).
-// Where a call reads a process's own /proc entry, ProcessEnded tells that the
-// process has ended.
+// The process table as /proc shows it, and owners' names from the password
+// database. Where a call reads a process's own /proc entry, ProcessEnded tells
+// that the process has ended.
 #pragma once
 
 #include <sys/types.h>
 
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +15,15 @@ namespace pw {
 
 // Every PID listed in /proc. Throws when /proc cannot be read to its end.
 std::vector<Pid> list_proc();
+
+// How a file under /proc ends: most are made whole at the open, so that a read
+// that does not fill the buffer has reached the end; cmdline is read from the
+// process's memory piece by piece, up to a read that returns nothing.
+enum class ProcFile { kMadeWhole, kPieceByPiece };
+
+// The whole content of the file at PATH, read as a file of KIND under /proc.
+// Throws naming the file; ProcessEnded for ENOENT and ESRCH.
+std::string read_proc(const std::string& path, ProcFile kind = ProcFile::kMadeWhole);
 
 // readlink of /proc/PID/exe; "" for a kernel thread or a zombie.
 std::string read_exe_link(Pid pid);
@@ -41,13 +48,5 @@ class UserNames {
  private:
   std::map<uid_t, std::string> names_;
 };
-
-// What LOOK reads of PID by PID, unconfirmed; OWN_PID when PID is known to be
-// its thread group's ID. Owners are named through NAMES.
-Snapshot read_snapshot(Pid pid, Look look, UserNames& names, bool own_pid);
-
-// A handle on PID, a pidfd where the kernel offers one, whose looks name
-// owners through NAMES. Throws ProcessEnded when no process has that PID.
-std::unique_ptr<Process> open_real_process(Pid pid, UserNames& names);
 
 }  // namespace pw

@@ -1,5 +1,8 @@
-// The handle on one process and the snapshot taken through it: /proc is read
-// by PID, then the pidfd confirms that the process read is the one opened.
+// The glance by PID, and the handle on one process with the snapshot taken
+// through it: /proc is read by PID, then the pidfd confirms that the process
+// read is the one opened.
+#include "platform/process.h"
+
 #include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -7,13 +10,11 @@
 #include <cerrno>
 
 #include "platform/error.h"
-#include "platform/proc.h"
 
 namespace pw {
 
-Snapshot read_snapshot(Pid pid, Look look, UserNames& names, bool own_pid) {
-  Snapshot seen;
-  seen.pid = pid;
+Glance read_glance(Pid pid) {
+  Glance seen;
   try {
     seen.exe = read_exe_link(pid);
   } catch (const ProcessEnded&) {
@@ -21,26 +22,36 @@ Snapshot read_snapshot(Pid pid, Look look, UserNames& names, bool own_pid) {
   } catch (const std::system_error& e) {
     seen.exe_error = e;
   }
-  // Nothing more decides about a process without a program.
-  if (seen.exe.empty() && !seen.exe_error) return seen;
-  if (!own_pid || look != Look::kPath) {
-    const ProcStatus status = read_status(pid);
-    seen.own_pid = own_pid || status.tgid == pid;
-    if (look != Look::kPath) seen.owner = names.of(status.uid);
-    if (look == Look::kListing) {
-      seen.parent = status.parent;
-      seen.command_line = read_command_line(pid);
-    }
-  }
   return seen;
 }
 
 namespace {
 
+// What LOOK reads of PID by PID, unconfirmed; OWN_PID when PID is known to be
+// its thread group's ID. Owners are named through NAMES. A process without a
+// program is read as any other: whether it counts is for the caller to judge.
+Snapshot read_snapshot(Pid pid, Look look, UserNames& names, bool own_pid) {
+  Glance path = read_glance(pid);
+  Snapshot seen;
+  seen.pid = pid;
+  seen.own_pid = own_pid;
+  seen.exe = std::move(path.exe);
+  seen.exe_error = std::move(path.exe_error);
+  if (own_pid && look == Look::kPath) return seen;
+  const ProcStatus status = read_status(pid);
+  seen.own_pid = own_pid || status.tgid == pid;
+  if (look != Look::kPath) seen.owner = names.of(status.uid);
+  if (look == Look::kListing) {
+    seen.parent = status.parent;
+    seen.command_line = read_command_line(pid);
+  }
+  return seen;
+}
+
 class RealProcess final : public Process {
  public:
   // FD is the process's pidfd, or -1 where there is none; THREAD says that PID
-  // is a thread's ID, which nothing may signal.
+  // is known to be a thread's ID, which nothing may signal.
   RealProcess(Pid pid, int fd, bool thread, UserNames& names) : pid_(pid), fd_(fd), thread_(thread), names_(names) {}
   ~RealProcess() override {
     if (fd_ >= 0) ::close(fd_);
@@ -51,8 +62,12 @@ class RealProcess final : public Process {
   Pid pid() const override { return pid_; }
 
   // A pidfd opens only on a thread group's own ID; without one, the status
-  // tells a thread's ID apart.
-  Snapshot look(Look look) override { return confirmed(read_snapshot(pid_, look, names_, fd_ >= 0)); }
+  // tells a thread's ID apart, and the handle keeps what it told.
+  Snapshot look(Look look) override {
+    Snapshot seen = confirmed(read_snapshot(pid_, look, names_, fd_ >= 0));
+    thread_ = thread_ || !seen.own_pid;
+    return seen;
+  }
   double cpu_seconds() override { return confirmed(read_cpu_seconds(pid_)); }
   double memory_percent() override { return confirmed(read_memory_percent(pid_)); }
   void terminate() override { send(SIGTERM, "SIGTERM"); }
@@ -69,7 +84,7 @@ class RealProcess final : public Process {
   // Signal 0 confirms that the process lives; EPERM says that it lives too.
   void send(int signal, const char* name) {
     // kill(2) on a thread's ID would reach its whole process.
-    if (thread_ && signal != 0) throw ProcessEnded(std::string(name) + " " + std::to_string(pid_) + ": a thread's ID");
+    if (thread_ && signal != 0) throw NotAProcess(std::string(name) + " " + std::to_string(pid_) + ": a thread's ID");
     const long sent = fd_ >= 0 ? ::syscall(SYS_pidfd_send_signal, fd_, signal, nullptr, 0) : ::kill(pid_, signal);
     if (sent == 0) return;
     const int err = errno;

@@ -4,7 +4,9 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <time.h>
 #include <unistd.h>
@@ -16,7 +18,7 @@
 #include "platform/error.h"
 #include "platform/fixed.h"
 #include "platform/os.h"
-#include "platform/proc.h"
+#include "platform/process.h"
 #include "platform/spawn.h"
 #include "platform/sqlite_library.h"
 
@@ -24,10 +26,61 @@ namespace pw {
 namespace {
 
 // The kernel's own interfaces, by file system type (configfs has no name in
-// the headers): a file there may consume what it shows when it is read.
+// the headers): a file there may consume what it shows when it is read. Only
+// where openat2 is missing: elsewhere a PID file never leaves its directory's
+// mount.
 constexpr long kKernelInterfaces[] = {PROC_SUPER_MAGIC, SYSFS_MAGIC,    DEBUGFS_MAGIC,      TRACEFS_MAGIC,
                                       SECURITYFS_MAGIC, 0x62656570,     CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC,
                                       BPF_FS_MAGIC,     EFIVARFS_MAGIC, PSTOREFS_MAGIC};
+
+// Whether FD's file lies on one of the kernel's own interfaces, or its file
+// system cannot be told.
+bool on_kernel_interface(int fd) {
+  struct statfs where {};
+  return ::fstatfs(fd, &where) != 0 || std::find(std::begin(kKernelInterfaces), std::end(kKernelInterfaces),
+                                                 where.f_type) != std::end(kKernelInterfaces);
+}
+
+// What the look-up of a path found: an O_PATH descriptor on it, or -1 with
+// whether something is there all the same.
+struct Found {
+  int fd = -1;
+  bool exists = false;
+  bool same_mount = false;  // reached without leaving its directory's mount
+};
+
+// ERR from a look-up of PATH that found nothing: missing, a dangling link, or
+// a path that cannot be examined at all is no file; anything else throws.
+Found not_found(const std::string& path, int err) {
+  struct stat info {};
+  if (err == ENOENT || err == ENOTDIR || ::stat(path.c_str(), &info) != 0) return {};
+  throw_errno(err, "open " + path);
+}
+
+// PATH's last component resolved from its directory, whose own links are
+// followed, without leaving the directory's mount and never through /proc's
+// magic links: a link may lead anywhere on that mount, and one that leads
+// off it names nothing. Where openat2 is missing, or a filter refuses it, the
+// path is looked up as open(2) does.
+Found look_up(const std::string& path) {
+  const auto slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, std::max<std::size_t>(slash, 1));
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  int err = ENOSYS;
+  if (!name.empty()) {
+    const int dir_fd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir_fd < 0) return not_found(path, errno);
+    open_how how{.flags = O_PATH | O_CLOEXEC, .mode = 0, .resolve = RESOLVE_NO_XDEV | RESOLVE_NO_MAGICLINKS};
+    const int fd = static_cast<int>(::syscall(SYS_openat2, dir_fd, name.c_str(), &how, sizeof how));
+    err = fd < 0 ? errno : 0;
+    ::close(dir_fd);
+    if (fd >= 0) return {.fd = fd, .exists = true, .same_mount = true};
+    if (err == EXDEV || err == ELOOP) return {.fd = -1, .exists = true};
+  }
+  if (err != ENOSYS && err != EPERM) return not_found(path, err);
+  const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+  return fd >= 0 ? Found{.fd = fd, .exists = true} : not_found(path, errno);
+}
 
 using PutContents = int (*)(const char*, const char*, size_t);
 using GetInfoInt = int (*)(const char*, long long*);
@@ -52,7 +105,7 @@ class RealOs final : public Os {
 
   std::vector<Pid> list_processes() override { return list_proc(); }
 
-  Snapshot glance(Pid pid) override { return read_snapshot(pid, Look::kPath, user_names_, true); }
+  Glance glance(Pid pid) override { return read_glance(pid); }
 
   std::unique_ptr<Process> open_process(Pid pid) override { return open_real_process(pid, user_names_); }
 
@@ -82,34 +135,26 @@ class RealOs final : public Os {
   SmallFile read_small_file(const std::string& path, std::size_t limit) override {
     // Looked up first without opening anything, so that a file removed
     // meanwhile is simply not there, and nothing but stored data is ever read.
-    const int found = ::open(path.c_str(), O_PATH | O_CLOEXEC);
-    if (found < 0) {
-      const int err = errno;
-      struct stat info {};
-      // Missing, a dangling link, or a path that cannot be examined at all.
-      if (err == ENOENT || err == ENOTDIR || ::stat(path.c_str(), &info) != 0) return {};
-      throw_errno(err, "open " + path);
-    }
+    const Found found = look_up(path);
+    if (found.fd < 0) return {.exists = found.exists, .content = std::nullopt};
     struct stat info {};
-    if (::fstat(found, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (::fstat(found.fd, &info) != 0 || S_ISDIR(info.st_mode)) {
       const int err = S_ISDIR(info.st_mode) ? EISDIR : errno;
-      ::close(found);
+      ::close(found.fd);
       throw_errno(err, "open " + path);
     }
-    // A FIFO, a socket, a device, or a file of the kernel's own interfaces
-    // names nothing, and is not opened for reading.
-    struct statfs where {};
-    if (!S_ISREG(info.st_mode) || ::fstatfs(found, &where) != 0 ||
-        std::find(std::begin(kKernelInterfaces), std::end(kKernelInterfaces), where.f_type) !=
-            std::end(kKernelInterfaces)) {
-      ::close(found);
+    // A FIFO, a socket or a device names nothing, and is not opened for
+    // reading; nor is a file of the kernel's own interfaces, where the look-up
+    // could not keep to the directory's mount.
+    if (!S_ISREG(info.st_mode) || (!found.same_mount && on_kernel_interface(found.fd))) {
+      ::close(found.fd);
       return {.exists = true, .content = std::nullopt};
     }
     // The same file opened for reading.
     const int fd =
-        ::open(("/proc/self/fd/" + std::to_string(found)).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        ::open(("/proc/self/fd/" + std::to_string(found.fd)).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     const int open_error = errno;
-    ::close(found);
+    ::close(found.fd);
     if (fd < 0) throw_errno(open_error, "open " + path);
     // One byte past the bound tells a file that holds more.
     std::string content(limit + 1, '\0');

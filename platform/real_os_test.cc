@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <poll.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -21,6 +25,7 @@
 
 #include "platform/error.h"
 #include "platform/os.h"
+#include "platform/proc.h"
 #include "platform/signals.h"
 #include "testing/test_util.h"
 
@@ -65,13 +70,39 @@ class Child {
   pid_t pid_ = -1;
 };
 
+// Waits until DONE holds; the test fails when it does not within 10 seconds.
+void wait_until(const std::function<bool()>& done, const std::string& what) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "gave up waiting: " << what;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
 // Waits until the child has replaced its image with the program at PATH and
 // its arguments are in place, which the kernel does a little later.
 void wait_for_exec(Os& os, Pid pid, const std::string& path) {
-  for (int i = 0; i < 500; ++i) {
-    if (os.glance(pid).exe == path && !read_whole_file("/proc/" + std::to_string(pid) + "/cmdline").empty()) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  wait_until(
+      [&] {
+        return os.glance(pid).exe == path && !read_whole_file("/proc/" + std::to_string(pid) + "/cmdline").empty();
+      },
+      "exec of " + path);
+}
+
+int in_child(const std::function<int()>& test);
+
+// Whether CALL throws E; any other exception passes.
+template <typename E>
+bool throws(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const E&) {
+    return true;
   }
+  return false;
 }
 
 class RealOs : public ::testing::Test {
@@ -116,16 +147,14 @@ TEST_F(RealOs, NamesAnOwnerWithoutAPasswordEntryByUid) {
   EXPECT_EQ(os_->open_process(1)->look(Look::kOwner).owner, "root");
 }
 
-TEST_F(RealOs, AZombieHasNoExecutablePath) {
+TEST_F(RealOs, AZombieHasNoExecutablePathButIsSeenAsAnyOther) {
   Child child({"/bin/true"});
   // Not reaped yet: the child stays a zombie.
-  for (int i = 0; i < 500; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    if (os_->glance(child.pid()).exe.empty()) break;
-  }
-  const auto seen = os_->open_process(child.pid())->look(Look::kPath);
+  wait_until([&] { return os_->glance(child.pid()).exe.empty(); }, "a zombie");
+  const auto seen = os_->open_process(child.pid())->look(Look::kOwner);
   EXPECT_EQ(seen.exe, "");
   EXPECT_FALSE(seen.exe_error);
+  EXPECT_EQ(seen.owner, os_->open_process(::getpid())->look(Look::kOwner).owner);
 }
 
 TEST_F(RealOs, AnEndedProcessCannotBeExaminedOrOpened) {
@@ -154,12 +183,39 @@ TEST_F(RealOs, SignalsReachOnlyTheOpenedProcess) {
   EXPECT_THROW(handle->look(Look::kPath), ProcessEnded);
 }
 
-// Makes pidfd_open fail with ERR in this process from now on, as an old
-// kernel (ENOSYS) or a seccomp filter (EPERM) would.
-void refuse_pidfds(int err) {
+TEST_F(RealOs, AHandleNeverReachesTheProcessThatReusedItsPid) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root for a PID namespace of its own";
+  // The first child in a new PID namespace is its init: it mounts the
+  // namespace's /proc, and chooses the next PID through ns_last_pid.
+  EXPECT_EQ(in_child([&] {
+              if (::unshare(CLONE_NEWPID | CLONE_NEWNS) != 0) return 10;
+              if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 11;
+              return in_child([&] {
+                if (::mount("proc", "/proc", "proc", 0, nullptr) != 0) return 12;
+                Child first({program_, "30"});
+                const Pid reused = first.pid();
+                const auto os = real_os();
+                const auto handle = os->open_process(reused);
+                ::kill(reused, SIGKILL);
+                first.reap();
+                write_whole_file("/proc/sys/kernel/ns_last_pid", std::to_string(reused - 1));
+                Child second({program_, "30"});
+                const bool ended = throws<ProcessEnded>([&] { (void)handle->look(Look::kPath); }) &&
+                                   throws<ProcessEnded>([&] { handle->terminate(); });
+                ::kill(reused, SIGKILL);
+                return second.pid() != reused ? 13 : !ended ? 14 : second.reap() != 128 + SIGKILL ? 15 : 0;
+              });
+            }),
+            0)
+      << "13: the PID was not reused; 14: the handle reached the new process; 15: which got a signal first";
+}
+
+// Makes the system call NR fail with ERR in this process from now on, as an
+// old kernel (ENOSYS) or a seccomp filter (EPERM) would.
+void refuse_call(long nr, int err) {
   sock_filter program[] = {
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(nr), 0, 1),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (static_cast<unsigned>(err) & SECCOMP_RET_DATA)),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
   };
@@ -169,38 +225,37 @@ void refuse_pidfds(int err) {
   }
 }
 
-TEST_F(RealOs, WithoutPidfdsSignalsGoByPidAfterTheLastQuery) {
+TEST_F(RealOs, WithoutPidfdsSignalsGoByPidAfterTheLastQueryAndNeverToAThread) {
   for (const int err : {ENOSYS, EPERM}) {
     Child target({program_, "30"});
     wait_for_exec(*os_, target.pid(), program_);
     Child ended({"/bin/true"});
     const Pid ended_pid = ended.pid();
     ended.reap();
-    const pid_t tester = ::fork();
-    if (tester == 0) {
-      refuse_pidfds(err);
-      const auto os = real_os();
-      int status = 0;
-      try {
-        os->open_process(ended_pid);
-        status = 1;  // an ended process was opened
-      } catch (const ProcessEnded&) {
-      } catch (const std::exception&) {
-        status = 2;
-      }
-      try {
-        const auto handle = os->open_process(target.pid());
-        const auto seen = handle->look(Look::kOwner);
-        if (seen.exe != program_ || !seen.own_pid) status = 3;
-        handle->terminate();
-      } catch (const std::exception&) {
-        status = 4;
-      }
-      ::_exit(status);
-    }
-    int status = 0;
-    ::waitpid(tester, &status, 0);
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << err;
+    EXPECT_EQ(in_child([&] {
+                refuse_call(SYS_pidfd_open, err);
+                const auto os = real_os();
+                if (!throws<ProcessEnded>([&] { os->open_process(ended_pid); })) return 1;
+                // A thread's ID is seen as such; a signal to it would reach
+                // the whole process, the tester.
+                std::atomic<pid_t> thread = 0;
+                std::thread([&] {
+                  thread = ::gettid();
+                  for (;;) ::pause();
+                }).detach();
+                while (thread == 0) std::this_thread::yield();
+                const auto on_thread = os->open_process(thread);
+                if (on_thread->look(Look::kOwner).own_pid || !throws<NotAProcess>([&] { on_thread->terminate(); }) ||
+                    !throws<NotAProcess>([&] { on_thread->kill(); })) {
+                  return 2;
+                }
+                const auto handle = os->open_process(target.pid());
+                const auto seen = handle->look(Look::kOwner);
+                handle->terminate();
+                return seen.exe == program_ && seen.own_pid ? 0 : 3;
+              }),
+              0)
+        << err;
     EXPECT_EQ(target.reap(), 128 + SIGTERM) << err;
   }
 }
@@ -231,7 +286,9 @@ TEST_F(RealOs, ReadsSmallFilesAndTellsMissingFromUnopenable) {
   write_whole_file(dir_ / "pid", "812\n");
   write_whole_file(dir_ / "full", std::string(16, '7'));
   write_whole_file(dir_ / "long", std::string(17, '7'));
-  std::filesystem::create_symlink(dir_ / "nowhere", dir_ / "dangling");
+  std::filesystem::create_symlink("pid", dir_ / "link");
+  std::filesystem::create_symlink("/proc/self/oom_score_adj", dir_ / "kernel");
+  std::filesystem::create_symlink("nowhere", dir_ / "dangling");
   std::filesystem::create_directory(dir_ / "dir");
   ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
   const struct {
@@ -240,21 +297,45 @@ TEST_F(RealOs, ReadsSmallFilesAndTellsMissingFromUnopenable) {
     std::optional<std::string> content;
   } cases[] = {
       {dir_ / "pid", true, "812\n"},
+      {dir_ / "link", true, "812\n"},  // a link is followed on the directory's mount
       {dir_ / "full", true, std::string(16, '7')},
-      {dir_ / "long", true, std::nullopt},        // past the bound
-      {"/dev/zero", true, std::nullopt},          // a device is never opened
-      {"/proc/self/status", true, std::nullopt},  // nor a file of the kernel's
-      {dir_ / "fifo", true, std::nullopt},        // nor a FIFO, which an open would hold
+      {dir_ / "long", true, std::nullopt},    // past the bound
+      {"/dev/zero", true, std::nullopt},      // a device is never opened
+      {dir_ / "kernel", true, std::nullopt},  // nor a file of /proc's, within the bound
+      {dir_ / "fifo", true, std::nullopt},    // nor a FIFO, which an open would hold
       {dir_ / "missing", false, std::nullopt},
       {dir_ / "dangling", false, std::nullopt},
       {dir_ / "pid/below", false, std::nullopt},  // a file is no directory
   };
-  for (const auto& c : cases) {
-    const auto read = os_->read_small_file(c.path, 16);
-    EXPECT_EQ(read.exists, c.exists) << c.path;
-    EXPECT_EQ(read.content, c.content) << c.path;
+  // The number of wrong answers, with openat2 and where it is refused.
+  const auto wrong = [&](Os& os) {
+    int count = 0;
+    for (const auto& c : cases) {
+      const auto read = os.read_small_file(c.path, 16);
+      EXPECT_EQ(read.exists, c.exists) << c.path;
+      EXPECT_EQ(read.content, c.content) << c.path;
+      count += read.exists != c.exists || read.content != c.content;
+    }
+    EXPECT_THROW(os.read_small_file(dir_ / "dir", 16), std::system_error);
+    return count;
+  };
+  EXPECT_EQ(wrong(*os_), 0);
+  for (const int err : {ENOSYS, EPERM}) {
+    EXPECT_EQ(in_child([&] {
+                refuse_call(SYS_openat2, err);
+                return wrong(*real_os());
+              }),
+              0)
+        << "openat2 failing with " << err;
   }
-  EXPECT_THROW(os_->read_small_file(dir_ / "dir", 16), std::system_error);
+}
+
+TEST_F(RealOs, ReadsAFileUnderProcWholeWhateverItsLength) {
+  // A file made whole at the open, of one read's size and around it.
+  for (const std::size_t size : {4095, 4096, 4097, 8193}) {
+    write_whole_file(dir_ / "status", std::string(size, 'x'));
+    EXPECT_EQ(read_proc(dir_ / "status").size(), size);
+  }
 }
 
 TEST_F(RealOs, AFileRemovedWhileItIsReadIsMissingNeverAnError) {
@@ -337,23 +418,55 @@ TEST_F(RealOs, AnEndingSignalWaitsAndACommandStartsWithNothingOfTheCaller) {
   EXPECT_EQ(descriptors, "0,1,2");
 }
 
-TEST_F(RealOs, LostStandardOutputNeitherEndsNorInterruptsTheProgram) {
-  int lost[2];
-  ASSERT_EQ(::pipe(lost), 0);
-  ::close(lost[0]);
+TEST_F(RealOs, OutputGoesOnAfterAShortWriteAndALostReaderNeitherEndsNorInterruptsIt) {
+  int lines[2];
+  ASSERT_EQ(::pipe2(lines, O_CLOEXEC), 0);
+  const int capacity = ::fcntl(lines[0], F_SETPIPE_SZ, 4096);
+  ASSERT_GT(capacity, 0);
+  std::string expected;
+  for (int i = 0; i < 100; ++i)
+    expected += std::to_string(i) + std::string(1000, static_cast<char>('a' + i % 26)) + "\n";
   const pid_t writer = ::fork();
   if (writer == 0) {
-    ::dup2(lost[1], STDOUT_FILENO);
+    ::dup2(lines[1], STDOUT_FILENO);
+    ::close(lines[0]);
     RunSignals signals;
+    struct sigaction quiet {};
+    quiet.sa_handler = [](int) {};
+    ::sigaction(SIGUSR1, &quiet, nullptr);
     const auto os = real_os();
-    os->out("[Stopping]......: Terminate process 812");
+    for (std::size_t at = 0; at < expected.size(); at = expected.find('\n', at) + 1) {
+      os->out(expected.substr(at, expected.find('\n', at) - at));
+    }
     os->sleep(0);  // flushes first
+    pollfd lost{.fd = STDOUT_FILENO, .events = 0, .revents = 0};
+    ::poll(&lost, 1, -1);  // until the reader has gone
+    os->out("[Stopping]......: Terminate process 812");
+    os->sleep(0);
     os->out("[Stopping]......: Terminate process 812 success (smoothly)");
     ::_exit(os->flush_output() == EPIPE ? 0 : 1);
   }
-  ::close(lost[1]);
+  ::close(lines[1]);
+  // The write waits once the pipe is full; the signal then cuts it short.
+  wait_until(
+      [&] {
+        int queued = 0;
+        return ::ioctl(lines[0], FIONREAD, &queued) == 0 && queued >= capacity;
+      },
+      "a full pipe");
+  ::kill(writer, SIGUSR1);
+  std::string got;
+  char buffer[4096];
+  // Read up to what is expected, waiting at most 10 seconds for each piece.
+  pollfd ready{.fd = lines[0], .events = POLLIN, .revents = 0};
+  for (ssize_t n = 0; got.size() < expected.size() && ::poll(&ready, 1, 10000) == 1 &&
+                      (n = ::read(lines[0], buffer, sizeof buffer)) > 0;) {
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(lines[0]);
   int status = 0;
   ::waitpid(writer, &status, 0);
+  EXPECT_TRUE(got == expected) << got.size() << " bytes read of " << expected.size();
   EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }

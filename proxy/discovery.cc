@@ -22,7 +22,7 @@ Pid pid_file_pid(Os& os) {
 
 std::optional<Pid> main_process(Os& os, Pid candidate) {
   // The path alone tells whether the process the file names is the proxy.
-  if (candidate > 0 && identified(os, candidate, Identity::kMain, candidate, Look::kPath)) return candidate;
+  if (candidate > 0 && qualifying_look(os, candidate, Identity::kMain, candidate, Look::kPath)) return candidate;
   std::optional<Pid> found;
   walk_processes(os, Identity::kMain, candidate, Look::kOwner, [&](const Snapshot& seen) {
     found = seen.pid;

@@ -6,11 +6,11 @@ namespace pw {
 
 namespace {
 
-bool runs_proxy(const Snapshot& seen) { return seen.exe.find(kSquidBinary) != std::string::npos; }
+bool runs_proxy(const std::string& exe) { return exe.find(kSquidBinary) != std::string::npos; }
 
 }  // namespace
 
-Identity identify(const Snapshot& seen, Pid candidate) {
+Identity verdict_of(const Snapshot& seen, Pid candidate) {
   if (!seen.own_pid) return Identity::kNeither;
   const bool named = candidate > 0 && seen.pid == candidate;
   const bool proxy_user = seen.owner == kProxyUser;
@@ -22,21 +22,21 @@ Identity identify(const Snapshot& seen, Pid candidate) {
     if (named || proxy_user) throw *seen.exe_error;
     return Identity::kNeither;
   }
-  if (named && runs_proxy(seen)) return Identity::kMain;
+  if (named && runs_proxy(seen.exe)) return Identity::kMain;
   if (seen.exe.empty() || !proxy_user) return Identity::kNeither;
-  return runs_proxy(seen) ? Identity::kMain : Identity::kProxyUser;
+  return runs_proxy(seen.exe) ? Identity::kMain : Identity::kProxyUser;
 }
 
-std::optional<Snapshot> identified(Os& os, Pid pid, Identity least, Pid candidate, Look look) {
+std::optional<Snapshot> qualifying_look(Os& os, Pid pid, Identity least, Pid candidate, Look look) {
   try {
     // The cheap look by PID passes over what cannot qualify: most processes run
     // another program, or none.
-    const Snapshot glance = os.glance(pid);
-    if (!glance.exe_error && (glance.exe.empty() || (least == Identity::kMain && !runs_proxy(glance)))) {
+    const Glance glance = os.glance(pid);
+    if (!glance.exe_error && (glance.exe.empty() || (least == Identity::kMain && !runs_proxy(glance.exe)))) {
       return std::nullopt;
     }
     const Snapshot seen = os.open_process(pid)->look(look);
-    if (identify(seen, candidate) < least) return std::nullopt;
+    if (verdict_of(seen, candidate) < least) return std::nullopt;
     return seen;
   } catch (const ProcessEnded&) {
     return std::nullopt;  // ended while it was examined
@@ -46,7 +46,7 @@ std::optional<Snapshot> identified(Os& os, Pid pid, Identity least, Pid candidat
 void walk_processes(Os& os, Identity least, Pid candidate, Look look,
                     const std::function<bool(const Snapshot&)>& visit) {
   for (const Pid pid : os.list_processes()) {
-    const auto seen = identified(os, pid, least, candidate, look);
+    const auto seen = qualifying_look(os, pid, least, candidate, look);
     if (seen && !visit(*seen)) return;
   }
 }

@@ -20,16 +20,17 @@ enum class Identity { kNeither, kProxyUser, kMain };
 // was not looked at.
 // Throws the path's error for a process of the proxy user whose path could not
 // be read, and for the candidate when that error is not a refusal.
-Identity identify(const Snapshot& seen, Pid candidate);
+Identity verdict_of(const Snapshot& seen, Pid candidate);
 
-// What a look through PID's handle shows, when it identifies the process as
-// LEAST or above (kMain, or kProxyUser which takes in kMain); nullopt when it
-// does not, or the process ends meanwhile. LOOK is how much is read. A glance at
-// the path by PID first spares the handle where it cannot qualify.
-std::optional<Snapshot> identified(Os& os, Pid pid, Identity least, Pid candidate, Look look);
+// Opens a handle on PID and looks through it: what the look shows, when its
+// verdict is LEAST or above (kMain, or kProxyUser which takes in kMain);
+// nullopt when it is not, or the process ends meanwhile. LOOK is how much is
+// read. A glance at the path by PID first spares the handle where it cannot
+// qualify.
+std::optional<Snapshot> qualifying_look(Os& os, Pid pid, Identity least, Pid candidate, Look look);
 
-// Calls VISIT, in the table's order, with what identified() shows of each
-// process it identifies, until VISIT returns false.
+// Calls VISIT, in the table's order, with what qualifying_look() shows of each
+// process that qualifies, until VISIT returns false.
 void walk_processes(Os& os, Identity least, Pid candidate, Look look,
                     const std::function<bool(const Snapshot&)>& visit);
 

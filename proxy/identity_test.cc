@@ -9,7 +9,7 @@
 namespace pw {
 namespace {
 
-TEST(Identify, JudgesWhatOneLookSawWithAndWithoutThePidFilesCandidate) {
+TEST(VerdictOf, JudgesWhatOneLookSawWithAndWithoutThePidFilesCandidate) {
   constexpr Pid kPid = 812;
   const std::optional<std::string> kNotTaken;
   constexpr std::optional<Identity> kEndsRun;  // the path's error ends the run
@@ -46,9 +46,9 @@ TEST(Identify, JudgesWhatOneLookSawWithAndWithoutThePidFilesCandidate) {
     seen.owner = c.owner;
     for (const auto& [candidate, expected] : {std::pair{kPid, c.named}, std::pair{0, c.unnamed}}) {
       if (expected) {
-        EXPECT_EQ(identify(seen, candidate), *expected) << c.label << ", candidate " << candidate;
+        EXPECT_EQ(verdict_of(seen, candidate), *expected) << c.label << ", candidate " << candidate;
       } else {
-        EXPECT_THROW(identify(seen, candidate), std::system_error) << c.label << ", candidate " << candidate;
+        EXPECT_THROW(verdict_of(seen, candidate), std::system_error) << c.label << ", candidate " << candidate;
       }
     }
   }

@@ -100,8 +100,6 @@ TEST_F(SquidStop, GoneAtTheSeventhCheck) {
 TEST_F(SquidStop, ForcedStopSucceedsAfterSixWaits) {
   os_.add_process(900, {.exe = "/usr/lib/squid/pinger", .user = kProxyUser});
   EXPECT_TRUE(squid_stop(os_));
-  EXPECT_EQ(os_.seconds_slept(), 7);
-  EXPECT_EQ(os_.shell_commands(), std::vector<std::string>{kKillCommand});
   EXPECT_EQ(os_.trace(),
             concat({opening_,
                     waits(812, 6),
@@ -129,15 +127,8 @@ TEST_F(SquidStop, AProxyEndingJustBeforeItsSignalsIsStoppedAnyway) {
     std::function<void(FakeOs&)> arrange;
     std::vector<std::string> signals;
   } cases[] = {
-      {"before opening",
-       [](FakeOs& os) {
-         // The seventh check opens it once, the listing of the others next:
-         // it ends before the forced stop opens it.
-         os.after_seconds(6, [&os] {
-           os.on_query(
-               812, "open", [&os] { os.end_process(812); }, 1);
-         });
-       },
+      {"once chosen, before its signals",
+       [](FakeOs& os) { os.on_line(fill(kKillingLine, {"812"}), [&os] { os.end_process(812); }); },
        {}},
       {"after SIGTERM",
        [](FakeOs& os) { os.on_signal(812, SIGTERM, [&os] { os.end_process(812); }); },
@@ -164,7 +155,6 @@ TEST_F(SquidStop, ForcedStopTakesEveryProcessTheScanWouldName) {
   os_.add_process(815, {.exe = "/usr/lib/squid/pinger", .user = kProxyUser});
   os_.add_process(816, {.exe = kSquidBinary, .user = "root"});
   EXPECT_TRUE(squid_stop(os_));
-  EXPECT_EQ(os_.seconds_slept(), 7);
   EXPECT_EQ(os_.trace(),
             concat({opening_,
                     waits(812, 6),
@@ -183,32 +173,26 @@ TEST_F(SquidStop, ForcedStopSignalsOnlyWhatItsHandleShowsToQualify) {
     std::function<void(FakeOs&)> arrange;
     std::vector<std::string> forced;
   } cases[] = {
-      {"the main PID taken by another program before the open",
+      // A process that takes over a PID once it was chosen is never signalled.
+      {"the main PID taken by another program after the look that chose it",
        [](FakeOs& os) {
-         os.after_seconds(6, [&os] {
-           os.on_query(
-               812, "open", [&os] { os.add_process(812, {.exe = "/usr/sbin/sshd", .user = "root"}); }, 1);
-         });
+         os.on_line(fill(kKillingLine, {"812"}),
+                    [&os] { os.add_process(812, {.exe = "/usr/sbin/sshd", .user = "root"}); });
        },
        {}},
-      {"a kid's PID taken by another user's process after the open",
+      {"a kid's PID taken by another user's process after the forced stop's own look",
        [](FakeOs& os) {
          os.add_process(813, kProxy);
-         // Opened first by the scan for the others, then by the forced stop.
-         os.after_query(
-             813, "open", [&os] { os.add_process(813, {.exe = kSquidBinary, .user = "root"}); }, 1);
+         os.on_line(fill(kKillingLine, {"813"}), [&os] { os.add_process(813, {.exe = kSquidBinary, .user = "root"}); });
        },
-       {signal_entry(812, SIGTERM), signal_entry(812, SIGKILL)}},
-      {"a kid's PID taken by another user's process whose path may not be read",
+       {signal_entry(812, SIGTERM), signal_entry(812, SIGKILL), fill(kKillingLine, {"813"})}},
+      {"a kid's PID taken, as the main one dies, by another user's process whose path may not be read",
        [](FakeOs& os) {
          os.add_process(813, kProxy);
-         os.on_query(
-             813, "open",
-             [&os] {
-               os.add_process(813, {.exe = "/opt/agent", .user = "nobody"});
-               os.fail_query(813, "exe", EACCES);
-             },
-             1);
+         os.on_signal(812, SIGKILL, [&os] {
+           os.add_process(813, {.exe = "/opt/agent", .user = "nobody"});
+           os.fail_query(813, "exe", EACCES);
+         });
        },
        {signal_entry(812, SIGTERM), signal_entry(812, SIGKILL)}},
       {"the PID file's process, whose path may not be read",

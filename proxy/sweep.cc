@@ -75,7 +75,7 @@ bool gosts_stop(Os& os) {
       // process that took over the PID since the listing.
       const auto process = os.open_process(pid);
       const Snapshot seen = process->look(Look::kOwner);
-      if (identify(seen, 0) == Identity::kNeither) {
+      if (verdict_of(seen, 0) == Identity::kNeither) {
         // No longer a proxy-user process: the one listed has ended, and the
         // process now holding its PID is neither signalled nor named.
         os.out(fill(kSignalFailedLine, {number, ""}));

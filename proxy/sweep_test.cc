@@ -71,21 +71,20 @@ TEST(GostsStop, SignalsEveryProxyUserProcess) {
 
 TEST(GostsStop, AFailureWithOneProcessIsReportedAndTheSweepGoesOn) {
   FakeOs os;
-  os.add_process(30, kProxy);  // ends before it is opened
-  os.add_process(31, kProxy);  // ends on SIGTERM: no failure for its SIGKILL
+  os.add_process(30, kProxy);  // ends on SIGTERM: no failure for its SIGKILL
+  os.add_process(31, kProxy);  // ends with 30, listed but not yet opened
   os.add_process(32, kProxy);  // refuses signals
   os.add_process(33, kProxy);
-  // Each is opened by the listing first, then by the sweep.
-  os.on_query(
-      30, "open", [&] { os.end_process(30); }, 1);
-  os.on_signal(31, SIGTERM, [&] { os.end_process(31); });
+  os.on_signal(30, SIGTERM, [&] {
+    os.end_process(30);
+    os.end_process(31);
+  });
   os.fail_signal(32, SIGTERM, EPERM);
-  os.on_signal(32, SIGKILL, [] {});
   EXPECT_FALSE(gosts_stop(os));  // 32 is still there
   EXPECT_EQ(os.trace(), (std::vector<std::string>{
-                            "[Stopping]......: Terminated process 30 []",
-                            "[Stopping]......: Terminate process 31 [/usr/sbin/squid]",
-                            signal_entry(31, SIGTERM),
+                            "[Stopping]......: Terminate process 30 [/usr/sbin/squid]",
+                            signal_entry(30, SIGTERM),
+                            "[Stopping]......: Terminated process 31 []",
                             "[Stopping]......: Terminate process 32 [/usr/sbin/squid]",
                             "[Stopping]......: Terminated process 32 [/usr/sbin/squid]",
                             "[Stopping]......: Terminate process 33 [/usr/sbin/squid]",
@@ -98,15 +97,16 @@ TEST(GostsStop, SignalsOnlyAProcessItsHandleStillShowsAsTheProxyUsers) {
   FakeOs os;
   os.add_process(30, kProxy);
   os.add_process(31, kProxy);
-  // Between the listing and the open, PID 30 goes to root's sshd; right after
-  // the open, 31 ends and root's program takes its PID.
-  os.on_query(
-      30, "open", [&] { os.add_process(30, {.exe = "/usr/sbin/sshd", .user = "root"}); }, 1);
-  os.after_query(
-      31, "open", [&] { os.add_process(31, {.exe = kSquidBinary, .user = "root"}); }, 1);
-  gosts_stop(os);
+  // Once the sweep has looked at 30, root's program takes its PID, and root's
+  // sshd takes 31, listed but not yet opened.
+  os.on_line("[Stopping]......: Terminate process 30 [/usr/sbin/squid]", [&] {
+    os.add_process(30, {.exe = kSquidBinary, .user = "root"});
+    os.add_process(31, {.exe = "/usr/sbin/sshd", .user = "root"});
+  });
+  EXPECT_TRUE(gosts_stop(os));
   EXPECT_EQ(os.trace(), (std::vector<std::string>{
-                            "[Stopping]......: Terminated process 30 []",
+                            "[Stopping]......: Terminate process 30 [/usr/sbin/squid]",
+                            "[Stopping]......: Terminated process 30 [/usr/sbin/squid]",
                             "[Stopping]......: Terminated process 31 []",
                             "[Stopping]......: No other processes.",
                         }));

@@ -6,11 +6,22 @@
 #include <chrono>
 #include <filesystem>
 
+#include "report/failure.h"
 #include "testing/fake_os.h"
 #include "testing/journal_test_util.h"
 
 namespace pw {
 namespace {
+
+// How many of this process's descriptors are open on PATH.
+int descriptors_on(const std::string& path) {
+  int found = 0;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code gone;
+    if (std::filesystem::read_symlink(fd.path(), gone) == std::filesystem::canonical(path)) ++found;
+  }
+  return found;
+}
 
 class QuerySql : public ::testing::Test {
  protected:
@@ -78,6 +89,7 @@ TEST_F(QuerySql, TextLosesItsBytesAboveAscii) {
 
 TEST_F(QuerySql, TwoStatementsFailBeforeEitherRuns) {
   EXPECT_EQ(QUERY_SQL(os_, "INSERT INTO t (name) VALUES ('a'); INSERT INTO t (name) VALUES ('b')", db_), std::nullopt);
+  EXPECT_EQ(descriptors_on(db_), 0);  // nothing of the refused text keeps the database open
   EXPECT_EQ(count(), 0);
   ASSERT_EQ(os_.lines().size(), 1u);
   EXPECT_TRUE(os_.lines()[0].starts_with("[ERROR]: SQL in QUERY_SQL on ")) << os_.lines()[0];
@@ -121,6 +133,18 @@ TEST_F(QuerySql, ALockHeldPastTheBusyTimeoutFailsAfterFiveSeconds) {
   ASSERT_EQ(os_.lines().size(), 1u);
   EXPECT_TRUE(os_.lines()[0].ends_with("\nSQLITE_BUSY: database is locked\n")) << os_.lines()[0];
   EXPECT_EQ(count(), 0);
+}
+
+TEST(SqliteCodeName, NamesThePrimaryCodeAndNumbersAnUnknownOne) {
+  const struct {
+    int code;
+    const char* name;
+  } cases[] = {{SQLITE_OK, "SQLITE_OK"},
+               {SQLITE_WARNING, "SQLITE_WARNING"},
+               {29, "SQLITE_29"},
+               {SQLITE_CONSTRAINT_UNIQUE, "SQLITE_CONSTRAINT"},
+               {SQLITE_DONE, "SQLITE_DONE"}};
+  for (const auto& c : cases) EXPECT_EQ(sqlite_code_name(c.code), c.name) << c.code;
 }
 
 }  // namespace

@@ -76,11 +76,10 @@ std::vector<Pid> FakeOs::list_processes() {
   return order_;
 }
 
-Snapshot FakeOs::glance(Pid pid) {
+Glance FakeOs::glance(Pid pid) {
   const auto found = processes_.find(pid);
   if (found == processes_.end()) throw ProcessEnded("glance " + std::to_string(pid));
-  Snapshot seen;
-  seen.pid = pid;
+  Glance seen;
   seen.exe = found->second.process.exe;
   if (const int err = failing_queries_[{pid, "exe"}]; err != 0) {
     seen.exe_error = std::system_error(err, std::generic_category(), "exe");
@@ -119,11 +118,7 @@ const FakeOs::Entry& FakeOs::live(Pid pid, const std::string& kind) {
 void FakeOs::react(Reactions& reactions, Pid pid, const std::string& kind) {
   const auto reaction = reactions.find({pid, kind});
   if (reaction == reactions.end()) return;
-  if (reaction->second.skip > 0) {
-    --reaction->second.skip;
-    return;
-  }
-  const auto run = std::move(reaction->second.run);
+  const auto run = std::move(reaction->second);
   reactions.erase(reaction);
   run();
 }
@@ -210,6 +205,7 @@ std::string FakeOs::begin_journal_event() {
 void FakeOs::out(const std::string& line) {
   lines_.push_back(line);
   trace_.push_back(line);
+  run_all(line_reactions_, line);
 }
 
 }  // namespace pw

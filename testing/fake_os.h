@@ -36,11 +36,14 @@ class FakeOs final : public Os {
   void end_process(Pid pid);
   bool has_process(Pid pid) const { return processes_.count(pid) != 0; }
 
-  // Reactions: run after the shell command / signal / once the total sleep
-  // reaches the given number of seconds. SIGKILL ends a process before its
-  // reaction runs; SIGTERM does nothing by itself.
+  // Reactions: run after the shell command / output line / signal / once the
+  // total sleep reaches the given number of seconds. SIGKILL ends a process
+  // before its reaction runs; SIGTERM does nothing by itself.
   void on_shell(const std::string& command, std::function<void()> reaction) {
     shell_reactions_.emplace(command, std::move(reaction));
+  }
+  void on_line(const std::string& line, std::function<void()> reaction) {
+    line_reactions_.emplace(line, std::move(reaction));
   }
   void on_signal(Pid pid, int signal, std::function<void()> reaction) {
     signal_reactions_.emplace(std::make_pair(pid, signal), std::move(reaction));
@@ -50,17 +53,17 @@ class FakeOs final : public Os {
   }
   // Reaction to the next query of the given kind made about PID: "open", and
   // through a handle "exe", "user", "parent" and "cmdline" (the parts of a look,
-  // in that order), "cpu" and "memory"; SKIP queries of that kind go by first.
-  // on_query runs before it is answered, after_query after.
-  void on_query(Pid pid, const std::string& kind, std::function<void()> reaction, int skip = 0) {
-    query_reactions_[{pid, kind}] = {skip, std::move(reaction)};
+  // in that order), "cpu" and "memory". on_query runs before it is answered,
+  // after_query after.
+  void on_query(Pid pid, const std::string& kind, std::function<void()> reaction) {
+    query_reactions_[{pid, kind}] = std::move(reaction);
   }
-  void after_query(Pid pid, const std::string& kind, std::function<void()> reaction, int skip = 0) {
-    after_query_reactions_[{pid, kind}] = {skip, std::move(reaction)};
+  void after_query(Pid pid, const std::string& kind, std::function<void()> reaction) {
+    after_query_reactions_[{pid, kind}] = std::move(reaction);
   }
   // Reaction after the next read of PATH.
   void after_read(const std::string& path, std::function<void()> reaction) {
-    read_reactions_[{0, path}] = {0, std::move(reaction)};
+    read_reactions_[{0, path}] = std::move(reaction);
   }
 
   // Failures with ERR: a query of one kind about PID ("exe" fails a glance's
@@ -96,7 +99,7 @@ class FakeOs final : public Os {
 
   // Os
   std::vector<Pid> list_processes() override;
-  Snapshot glance(Pid pid) override;
+  Glance glance(Pid pid) override;
   std::unique_ptr<Process> open_process(Pid pid) override;
   void shell(const std::string& command_line) override;
   bool booted_with_systemd() override { return systemd_; }
@@ -125,11 +128,7 @@ class FakeOs final : public Os {
   // to a query of KIND around it.
   FakeProcess query(Pid pid, const std::string& kind, int generation);
   Snapshot look(Pid pid, int generation, Look look);
-  struct Reaction {
-    int skip;
-    std::function<void()> run;
-  };
-  using Reactions = std::map<std::pair<Pid, std::string>, Reaction>;
+  using Reactions = std::map<std::pair<Pid, std::string>, std::function<void()>>;
   void react(Reactions& reactions, Pid pid, const std::string& kind);
   const Entry& live(Pid pid, const std::string& kind);
   void signal(Pid pid, int generation, int signal);
@@ -138,6 +137,7 @@ class FakeOs final : public Os {
   std::map<Pid, Entry> processes_;
   int generations_ = 0;
   std::multimap<std::string, std::function<void()>> shell_reactions_;
+  std::multimap<std::string, std::function<void()>> line_reactions_;
   std::multimap<std::pair<Pid, int>, std::function<void()>> signal_reactions_;
   std::multimap<int, std::function<void()>> time_reactions_;
   Reactions query_reactions_;

@@ -92,7 +92,7 @@ std::vector<Pid> StandInOs::list_processes() {
   return pids;
 }
 
-Snapshot StandInOs::glance(Pid pid) {
+Glance StandInOs::glance(Pid pid) {
   if (!ours(pid)) throw ProcessEnded("not a process of the test " + std::to_string(pid));
   return real_->glance(pid);
 }

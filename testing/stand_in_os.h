@@ -33,7 +33,7 @@ class StandInOs final : public Os {
   std::string moved(const std::string& path) const { return root_ + path; }
 
   std::vector<Pid> list_processes() override;
-  Snapshot glance(Pid pid) override;
+  Glance glance(Pid pid) override;
   std::unique_ptr<Process> open_process(Pid pid) override;
   void shell(const std::string& command_line) override;
   // The commands run here, as children of the test, whatever runs the machine.
