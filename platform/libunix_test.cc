@@ -105,6 +105,12 @@ TEST(PutContents, AMissingDirectoryIsReportedAndNotCreated) {
   const auto path = dir / "missing/file";
   EXPECT_EQ(put_contents(path.c_str(), "abc", 3), ENOENT);
   EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+  // The temporary sibling's name ("PATH.XXXXXX") must fit whole, or it is refused.
+  std::string deep = path;
+  while (deep.size() < PATH_MAX - 8) deep += "/d";
+  deep.resize(PATH_MAX - 8);
+  EXPECT_EQ(put_contents(deep.c_str(), "abc", 3), ENOENT);
+  EXPECT_EQ(put_contents((deep + "d").c_str(), "abc", 3), ENAMETOOLONG);
 }
 
 TEST(PutContents, AReaderPollingMeanwhileSeesOnlyWholeRecords) {
@@ -169,8 +175,9 @@ TEST(ReadSetting, AnUnreadableSettingOrAPathAsKeyIsAnError) {
   std::filesystem::create_directory(dir / "max_filedesc");
   long long value = -1;
   EXPECT_EQ(read_setting(dir.path().c_str(), "max_filedesc", &value), EISDIR);
-  EXPECT_EQ(read_setting(dir.path().c_str(), "../etc/passwd", &value), EINVAL);
-  EXPECT_EQ(read_setting(dir.path().c_str(), "", &value), EINVAL);
+  for (const char* key : {"../etc/passwd", "", ".", ".."}) {
+    EXPECT_EQ(read_setting(dir.path().c_str(), key, &value), EINVAL) << key;
+  }
   // A path one byte short of PATH_MAX is read; one that would fill it is refused.
   std::string deep = dir.path();
   while (deep.size() < PATH_MAX - 200) deep += "/" + std::string(99, 'd');
