@@ -48,23 +48,16 @@ struct Scene : FakeMachine {
 
 class Actions : public ::testing::Test, protected Scene {};
 
-TEST_F(Actions, StartRecordsItsOutcomeAfterwards) {
+TEST_F(Actions, StartAndStopRecordTheirOutcomeAfterwards) {
   obedient_proxy();
-  start_action(os_);
-  EXPECT_EQ(records(os_, kStartStopProgress), std::vector<std::string>{"100 Starting {success}..."});
-  start_action(os_);  // already running
-  EXPECT_EQ(records(os_, kStartStopProgress),
-            (std::vector<std::string>{"100 Starting {success}...", "110 Starting {failed}..."}));
-  EXPECT_TRUE(os_.writes(kRestartProgress).empty());
-}
-
-TEST_F(Actions, StopRecordsItsOutcomeAfterwards) {
   stop_action(os_);  // nothing runs
-  obedient_proxy();
-  os_.add_process(812, kProxy);
+  start_action(os_);
+  start_action(os_);  // already running
   stop_action(os_);
   EXPECT_EQ(records(os_, kStartStopProgress),
-            (std::vector<std::string>{"110 Stopping {failed}...", "100 Stopping {success}..."}));
+            (std::vector<std::string>{"110 Stopping {failed}...", "100 Starting {success}...",
+                                      "110 Starting {failed}...", "100 Stopping {success}..."}));
+  EXPECT_TRUE(os_.writes(kRestartProgress).empty());
 }
 
 TEST_F(Actions, PsWritesNoRecord) {
@@ -112,14 +105,11 @@ TEST_F(Actions, RestartStartsOnlyAfterTheStopRecord) {
   obedient_proxy();
   os_.add_process(812, kProxy);
   restart_sequence(os_);
-  const auto& trace = os_.trace();
-  const auto starting =
-      std::find(trace.begin(), trace.end(), write_entry(kRestartProgress, progress_record(65, "Starting...")));
-  const auto launch = std::find(trace.begin(), trace.end(), shell_entry(kLaunchCommand));
-  const auto kill = std::find(trace.begin(), trace.end(), shell_entry(kKillCommand));
-  EXPECT_LT(kill, starting);
-  EXPECT_LT(starting, launch);
-  EXPECT_NE(launch, trace.end());
+  const auto at = [&](const std::string& entry) { return std::find(os_.trace().begin(), os_.trace().end(), entry); };
+  const auto starting = at(write_entry(kRestartProgress, progress_record(65, "Starting...")));
+  EXPECT_LT(at(shell_entry(kKillCommand)), starting);
+  EXPECT_LT(starting, at(shell_entry(kLaunchCommand)));
+  EXPECT_NE(at(shell_entry(kLaunchCommand)), os_.trace().end());
 }
 
 TEST_F(Actions, AFailedProgressWriteEndsTheRun) {

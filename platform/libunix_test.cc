@@ -18,66 +18,54 @@
 namespace pw {
 namespace {
 
-mode_t mode_of(const std::string& path) {
-  struct stat info {};
-  EXPECT_EQ(::stat(path.c_str(), &info), 0);
-  return info.st_mode & 07777;
+TEST(PutContents, ReplacesAFileWholeKeepingItsOwnerAndPermissionBits) {
+  const struct {
+    const char* label;
+    const char* old;  // nullptr: no file, made 0644 whatever the umask
+    mode_t mode, expected_mode;
+    uid_t owner;
+  } cases[] = {
+      {"missing", nullptr, 0, 0644, 0},
+      {"longer", "a much longer old content", 0640, 0640, 0},
+      {"another user's", "old", 0600, 0600, 33},
+      {"set-id and sticky bits", "old", 07750, 0750, 0},
+  };
+  for (const auto& c : cases) {
+    if (c.owner != 0 && ::geteuid() != 0) continue;  // needs root to give a file to another user
+    TempDir dir;
+    const auto path = dir / "squid.quick.progress";
+    if (c.old) {
+      write_whole_file(path, c.old);
+      ASSERT_TRUE(c.owner == 0 || ::chown(path.c_str(), c.owner, c.owner) == 0);
+      ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+    }
+    const auto old_mask = ::umask(077);
+    EXPECT_EQ(put_contents(path.c_str(), "new", 3), 0) << c.label;
+    ::umask(old_mask);
+    EXPECT_EQ(read_whole_file(path), "new") << c.label;
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, c.expected_mode) << c.label;
+    EXPECT_EQ(info.st_uid, c.owner != 0 ? c.owner : ::geteuid()) << c.label;
+    EXPECT_EQ(info.st_gid, c.owner != 0 ? c.owner : ::getegid()) << c.label;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "a temporary file was left";
+  }
 }
 
-TEST(PutContents, CreatesAMissingFileWithMode0644) {
-  TempDir dir;
-  const auto path = dir / "squid.quick.progress";
-  const auto old_mask = ::umask(077);
-  EXPECT_EQ(put_contents(path.c_str(), "abc", 3), 0);
-  ::umask(old_mask);
-  EXPECT_EQ(read_whole_file(path), "abc");
-  EXPECT_EQ(mode_of(path), 0644u);
-}
-
-TEST(PutContents, ReplacesALongerFileWholeAndKeepsItsMode) {
-  TempDir dir;
-  const auto path = dir / "file";
-  write_whole_file(path, std::string(1000, 'x'));
-  ::chmod(path.c_str(), 0640);
-  EXPECT_EQ(put_contents(path.c_str(), "short", 5), 0);
-  EXPECT_EQ(read_whole_file(path), "short");
-  EXPECT_EQ(mode_of(path), 0640u);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "a temporary file was left";
-}
-
-TEST(PutContents, KeepsTheOwnerOfTheFileItReplaces) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another user";
-  TempDir dir;
-  const auto path = dir / "squid.quick.progress";
-  write_whole_file(path, "old");
-  ASSERT_EQ(::chown(path.c_str(), 33, 33), 0);
-  ::chmod(path.c_str(), 0600);
-  EXPECT_EQ(put_contents(path.c_str(), "new", 3), 0);
-  struct stat info {};
-  ASSERT_EQ(::stat(path.c_str(), &info), 0);
-  EXPECT_EQ(info.st_uid, 33u);
-  EXPECT_EQ(info.st_gid, 33u);
-  EXPECT_EQ(info.st_mode & 07777, 0600u);
-  EXPECT_EQ(read_whole_file(path), "new");
-}
-
-TEST(PutContents, KeepsOnlyThePermissionBitsOfTheFileItReplaces) {
-  TempDir dir;
-  const auto path = dir / "file";
-  write_whole_file(path, "old");
-  ASSERT_EQ(::chmod(path.c_str(), 07750), 0);
-  EXPECT_EQ(put_contents(path.c_str(), "new", 3), 0);
-  EXPECT_EQ(mode_of(path), 0750u);
-}
-
-TEST(PutContents, AnOldFileThatCannotBeExaminedIsLeftAsItIs) {
+TEST(PutContents, AFileItCannotReachIsReportedAndLeftAsItIs) {
   // A link that loops cannot be examined, and is no missing file either.
   TempDir dir;
   const auto path = dir / "squid.quick.progress";
   std::filesystem::create_symlink("squid.quick.progress", path);
   EXPECT_EQ(put_contents(path.c_str(), "new", 3), ELOOP);
   EXPECT_TRUE(std::filesystem::is_symlink(path));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "a temporary file was left";
+  EXPECT_EQ(put_contents((dir / "missing/file").c_str(), "abc", 3), ENOENT);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "a file or directory was left";
+  // The temporary sibling's name ("PATH.XXXXXX") must fit whole, or it is refused.
+  std::string deep = dir / "missing";
+  while (deep.size() < PATH_MAX - 8) deep = (deep + "/d").substr(0, PATH_MAX - 8);
+  EXPECT_EQ(put_contents(deep.c_str(), "abc", 3), ENOENT);
+  EXPECT_EQ(put_contents((deep + "d").c_str(), "abc", 3), ENAMETOOLONG);
 }
 
 TEST(PutContents, ASignalThatEndsTheWriterLeavesNoTemporaryFile) {
@@ -98,19 +86,6 @@ TEST(PutContents, ASignalThatEndsTheWriterLeavesNoTemporaryFile) {
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "a temporary file was left";
   EXPECT_EQ(read_whole_file(path), record);
-}
-
-TEST(PutContents, AMissingDirectoryIsReportedAndNotCreated) {
-  TempDir dir;
-  const auto path = dir / "missing/file";
-  EXPECT_EQ(put_contents(path.c_str(), "abc", 3), ENOENT);
-  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
-  // The temporary sibling's name ("PATH.XXXXXX") must fit whole, or it is refused.
-  std::string deep = path;
-  while (deep.size() < PATH_MAX - 8) deep += "/d";
-  deep.resize(PATH_MAX - 8);
-  EXPECT_EQ(put_contents(deep.c_str(), "abc", 3), ENOENT);
-  EXPECT_EQ(put_contents((deep + "d").c_str(), "abc", 3), ENAMETOOLONG);
 }
 
 TEST(PutContents, AReaderPollingMeanwhileSeesOnlyWholeRecords) {
@@ -159,24 +134,21 @@ TEST(ReadSetting, ReadsADecimalIntegerOrZero) {
   }
 }
 
-TEST(ReadSetting, AFifoOrADeviceHoldsNoSettingAndNeverBlocks) {
-  TempDir dir;
-  ASSERT_EQ(::mkfifo((dir / "max_filedesc").c_str(), 0600), 0);  // no writer: an open would wait for one
-  std::filesystem::create_symlink("/dev/zero", dir / "null_setting");
-  for (const char* key : {"max_filedesc", "null_setting"}) {
-    long long value = -1;
-    EXPECT_EQ(read_setting(dir.path().c_str(), key, &value), 0) << key;
-    EXPECT_EQ(value, 0) << key;
-  }
-}
-
-TEST(ReadSetting, AnUnreadableSettingOrAPathAsKeyIsAnError) {
+TEST(ReadSetting, AnUnreadableSettingOrAPathAsKeyIsAnErrorAndAFifoOrADeviceHoldsNone) {
   TempDir dir;
   std::filesystem::create_directory(dir / "max_filedesc");
   long long value = -1;
   EXPECT_EQ(read_setting(dir.path().c_str(), "max_filedesc", &value), EISDIR);
   for (const char* key : {"../etc/passwd", "", ".", ".."}) {
     EXPECT_EQ(read_setting(dir.path().c_str(), key, &value), EINVAL) << key;
+  }
+  // A FIFO without a writer, on which an open would wait, or a device holds no setting.
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir / "device");
+  for (const char* key : {"fifo", "device"}) {
+    value = -1;
+    EXPECT_EQ(read_setting(dir.path().c_str(), key, &value), 0) << key;
+    EXPECT_EQ(value, 0) << key;
   }
   // A path one byte short of PATH_MAX is read; one that would fill it is refused.
   std::string deep = dir.path();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "proxy/fixed.h"
 #include "testing/fake_os.h"
 
@@ -30,14 +32,6 @@ TEST(PidFileNumber, TakesOnlyAUsablePid) {
   for (const auto& c : cases) EXPECT_EQ(pid_file_number(c.content), c.pid) << '"' << c.content << '"';
 }
 
-TEST(SquidPid, TrustsAPidFileNamingARunningProxy) {
-  FakeOs os;
-  os.add_process(5, kProxy);  // would win a scan
-  os.add_process(812, {.exe = kSquidBinary, .user = "root"});
-  os.set_file(kPidFile, "812\n");
-  EXPECT_EQ(squid_pid(os), 812);
-}
-
 TEST(SquidPid, ScansWhenThePidFileHoldsNoUsablePid) {
   const std::string past_the_bound = std::string(kPidFileLimit - 3, ' ') + "812";
   for (const std::string content : {"", "0", "-1", "squid\n", "12.5", "99999999999999999999", "4242\n"}) {
@@ -55,43 +49,6 @@ TEST(SquidPid, ScansWhenThePidFileHoldsNoUsablePid) {
   EXPECT_EQ(squid_pid(os), 900);
   os.set_file(kPidFile, "812\n");
   os.set_unreadable(kPidFile);  // a FIFO with a silent writer, say
-  EXPECT_EQ(squid_pid(os), 900);
-}
-
-TEST(SquidPid, DistrustsAPidFileNamingAnotherProgram) {
-  FakeOs os;
-  os.add_process(812, {.exe = "/usr/bin/bash", .user = kProxyUser});
-  os.add_process(900, kProxy);
-  os.set_file(kPidFile, "812");
-  EXPECT_EQ(squid_pid(os), 900);
-
-  os.end_process(900);
-  EXPECT_EQ(squid_pid(os), std::nullopt);
-}
-
-TEST(SquidPid, TrustsAPidFileWhosePathItMayNotRead) {
-  FakeOs os;
-  os.add_process(812, {.exe = "/usr/bin/bash"});
-  os.fail_query(812, "exe", EACCES);
-  os.set_file(kPidFile, "812");
-  EXPECT_EQ(squid_pid(os), 812);
-}
-
-TEST(SquidPid, APidFileRemovedOnceReadIsNoError) {
-  FakeOs os;
-  os.add_process(812, kProxy);
-  os.set_file(kPidFile, "812\n");
-  os.after_read(kPidFile, [&] { os.remove_file(kPidFile); });
-  EXPECT_EQ(squid_pid(os), 812);
-  EXPECT_EQ(squid_pid(os), 812);  // now from the scan
-}
-
-TEST(SquidPid, ScansWhenThePidFilesProcessEndsWhileExamined) {
-  FakeOs os;
-  os.add_process(812, kProxy);
-  os.add_process(900, kProxy);
-  os.set_file(kPidFile, "812");
-  os.on_query(812, "exe", [&] { os.end_process(812); });
   EXPECT_EQ(squid_pid(os), 900);
 }
 
@@ -129,9 +86,7 @@ TEST(SquidPid, AnUnreadablePathIsPassedOverOnlyForAnotherUser) {
       // An error of the path's read is no end of the process, whatever its number.
       {"ESRCH, another user's", ESRCH, "root", false},
       {"ENOENT, the proxy user's", ENOENT, kProxyUser, true},
-      {"refused, root's", EACCES, "root", false},
       {"not permitted, another user's", EPERM, "postfix", false},
-      {"path too long, another user's", ENAMETOOLONG, "nobody", false},
       {"refused, the proxy user's", EACCES, kProxyUser, true},
       {"path too long, the proxy user's", ENAMETOOLONG, kProxyUser, true},
   };
@@ -160,38 +115,60 @@ TEST(SquidPid, TheOwnerIsReadOnlyForAProxyPathOrAnUnreadablePath) {
   EXPECT_EQ(asked, (std::vector<Pid>{2, 3}));
 }
 
-TEST(SquidPid, ANameLookupOrAListingThatFailsEndsTheRun) {
-  FakeOs os;
-  os.add_process(1, kProxy);
-  os.fail_query(1, "user", EMFILE);
-  EXPECT_THROW(squid_pid(os), std::system_error);
-
-  FakeOs listing;
-  listing.add_process(1, kProxy);
-  listing.fail_listing(EIO);
-  EXPECT_THROW(squid_pid(listing), std::system_error);
-}
-
-TEST(SquidPid, ScanPassesOverAProcessEndingBetweenPathAndOwner) {
-  FakeOs os;
-  os.add_process(1, kProxy);
-  os.add_process(2, kProxy);
-  os.on_query(1, "user", [&] { os.end_process(1); });
-  EXPECT_EQ(squid_pid(os), 2);
-}
-
-TEST(SquidPid, OtherFailuresOfTheScanEndTheRun) {
-  FakeOs os;
-  os.add_process(1, kProxy);
-  os.fail_query(1, "open", EMFILE);
-  EXPECT_THROW(squid_pid(os), std::system_error);
-}
-
-TEST(SquidPid, APidFileThatCannotBeOpenedEndsTheRun) {
-  FakeOs os;
-  os.add_process(1, kProxy);
-  os.set_unopenable(kPidFile, EISDIR);
-  EXPECT_THROW(squid_pid(os), std::system_error);
+TEST(SquidPid, JudgesThePidFilesProcessAndEndsTheRunOnlyOnAnUnexpectedFailure) {
+  constexpr Pid kEndsRun = -1;
+  const struct {
+    const char* label;
+    std::function<void(FakeOs&)> arrange;
+    std::optional<Pid> found;
+  } cases[] = {
+      {"the file names root's proxy, which a scan would pass over",
+       [](FakeOs& os) { os.add_process(812, {.exe = kSquidBinary, .user = "root"}); }, 812},
+      {"the file names another program", [](FakeOs& os) { os.add_process(812, {.exe = "/bin/bash"}); }, 900},
+      {"the file names a process whose path may not be read",
+       [](FakeOs& os) {
+         os.add_process(812, {.exe = "/usr/bin/bash"});
+         os.fail_query(812, "exe", EACCES);
+       },
+       812},
+      {"the file's process ends while examined",
+       [](FakeOs& os) {
+         os.add_process(812, kProxy);
+         os.on_query(812, "exe", [&os] { os.end_process(812); });
+       },
+       900},
+      {"a scanned process ends between path and owner",
+       [](FakeOs& os) {
+         os.add_process(901, kProxy);
+         os.on_query(900, "user", [&os] { os.end_process(900); });
+       },
+       901},
+      {"the file is removed once read",
+       [](FakeOs& os) {
+         os.add_process(812, kProxy);
+         os.after_read(kPidFile, [&os] { os.remove_file(kPidFile); });
+       },
+       812},
+      {"a name lookup fails", [](FakeOs& os) { os.fail_query(900, "user", EMFILE); }, kEndsRun},
+      {"the listing fails", [](FakeOs& os) { os.fail_listing(EIO); }, kEndsRun},
+      {"a process cannot be opened", [](FakeOs& os) { os.fail_query(900, "open", EMFILE); }, kEndsRun},
+      {"the file cannot be opened", [](FakeOs& os) { os.set_unopenable(kPidFile, EISDIR); }, kEndsRun},
+  };
+  for (const auto& c : cases) {
+    FakeOs os;
+    os.add_process(900, kProxy);
+    os.set_file(kPidFile, "812\n");
+    c.arrange(os);
+    if (c.found == kEndsRun) {
+      EXPECT_THROW(squid_pid(os), std::system_error) << c.label;
+    } else {
+      EXPECT_EQ(squid_pid(os), c.found) << c.label;
+    }
+  }
+  FakeOs os;  // with no proxy left, none
+  os.add_process(812, {.exe = "/usr/bin/bash", .user = kProxyUser});
+  os.set_file(kPidFile, "812");
+  EXPECT_EQ(squid_pid(os), std::nullopt);
 }
 
 }  // namespace

@@ -41,47 +41,35 @@ TEST_F(SquidStart, FindsTheProxyAtTheFirstProbe) {
                                          "Proxy Service", "proxywarden", 0, 2, FakeOs::kEpochStart + 604800})));
 }
 
-TEST_F(SquidStart, FindsTheProxyAtTheThirdProbe) {
-  os_.after_seconds(2, [&] { os_.add_process(901, kProxy); });
-  EXPECT_TRUE(squid_start(os_));
-  const std::vector<std::string> tail(os_.trace().begin() + 4, os_.trace().end());
-  EXPECT_EQ(tail,
-            (std::vector<std::string>{fill(kProbeLine, {"0"}), sleep_entry(1), fill(kProbeLine, {"1"}), sleep_entry(1),
-                                      fill(kProbeLine, {"2"}), kJournalEntry, fill(kStartedLine, {"901"})}));
-  ASSERT_EQ(journal_rows(db_).size(), 1u);
-  EXPECT_EQ(journal_rows(db_)[0].zdate, FakeOs::kEpochStart + 2);
-}
-
-TEST_F(SquidStart, GivesUpAfterSixProbes) {
-  EXPECT_FALSE(squid_start(os_));
-  EXPECT_EQ(os_.seconds_slept(), 6);
-  const std::vector<std::string> tail(os_.trace().begin() + 4, os_.trace().end());
-  std::vector<std::string> expected;
-  for (int probe = 0; probe < 6; ++probe) {
-    expected.push_back(fill(kProbeLine, {std::to_string(probe)}));
-    expected.push_back(sleep_entry(1));
+TEST_F(SquidStart, ProbesOncePerSecondUntilTheProxyAppearsAndGivesUpAfterSix) {
+  for (const int appears : {2, 6}) {  // at the third probe, or never
+    FakeOs os(db_);
+    if (appears < 6) os.after_seconds(appears, [&] { os.add_process(901, kProxy); });
+    EXPECT_EQ(squid_start(os), appears < 6);
+    std::vector<std::string> expected;
+    for (int probe = 0; probe <= std::min(appears, 5); ++probe) {
+      expected.push_back(fill(kProbeLine, {std::to_string(probe)}));
+      if (probe < appears) expected.push_back(sleep_entry(1));
+    }
+    expected.insert(expected.end(), {kJournalEntry, appears < 6 ? fill(kStartedLine, {"901"}) : kStartFailedLine});
+    EXPECT_EQ(std::vector<std::string>(os.trace().begin() + 4, os.trace().end()), expected) << appears;
   }
-  expected.insert(expected.end(), {kJournalEntry, "[Starting]......: Proxy service [FAILED]..."});
-  EXPECT_EQ(tail, expected);
   const auto rows = journal_rows(db_);
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].subject, "Failed to start proxy service");
-  EXPECT_EQ(rows[0].severity, 0);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].zdate, FakeOs::kEpochStart + 2);
+  EXPECT_EQ(std::to_string(rows[1].severity) + " " + rows[1].subject, "0 Failed to start proxy service");
 }
 
-TEST_F(SquidStart, AlreadyRunningLaunchesNothing) {
-  os_.add_process(812, kProxy);
-  EXPECT_FALSE(squid_start(os_));
-  EXPECT_EQ(os_.trace(), std::vector<std::string>{"[Starting]......: Already started pid 812"});
-  EXPECT_EQ(os_.settings_read(), std::vector<std::string>{"max_filedesc"});
+TEST_F(SquidStart, AProxyRunningOrOneNamedByThePidFileLaunchesNothing) {
+  for (const auto& [pid, proxy] : {std::pair{812, kProxy}, {77, FakeProcess{.exe = kSquidBinary, .user = "root"}}}) {
+    FakeOs os(db_);
+    os.add_process(pid, proxy);
+    os.set_file(kPidFile, "77\n");
+    EXPECT_FALSE(squid_start(os));
+    EXPECT_EQ(os.trace(), std::vector<std::string>{"[Starting]......: Already started pid " + std::to_string(pid)});
+    EXPECT_EQ(os.settings_read(), std::vector<std::string>{"max_filedesc"});
+  }
   EXPECT_TRUE(journal_rows(db_).empty());
-}
-
-TEST_F(SquidStart, AStalePidFileNamingAnyProxyCountsAsRunning) {
-  os_.add_process(77, {.exe = "/usr/sbin/squid", .user = "root"});
-  os_.set_file(kPidFile, "77\n");
-  EXPECT_FALSE(squid_start(os_));
-  EXPECT_EQ(os_.lines(), std::vector<std::string>{"[Starting]......: Already started pid 77"});
 }
 
 TEST_F(SquidStart, MaxFiledescOnlyEverRaisesThePortRangeTop) {

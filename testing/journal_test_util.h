@@ -16,8 +16,7 @@ namespace pw {
 // Creates the journal's table in the database file PATH.
 void create_journal(const std::string& path);
 
-// The fake machine, whose journal is a real database with its table in a
-// temporary directory.
+// A fake machine whose journal is a real database in a temporary directory.
 struct FakeMachine {
   FakeMachine() { create_journal(db_); }
   TempDir dir_;
@@ -25,7 +24,6 @@ struct FakeMachine {
   FakeOs os_{db_};
 };
 
-// A test on one fake machine.
 class FakeMachineTest : public ::testing::Test, protected FakeMachine {};
 
 struct JournalRow {

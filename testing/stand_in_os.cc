@@ -22,19 +22,17 @@ std::string replace_all(std::string text, const std::string& from, const std::st
   return text;
 }
 
-// SEEN with the stand-in uid named as the proxy user.
-Snapshot stood_in(Snapshot seen, const std::string& proxy_uid) {
-  if (seen.owner == proxy_uid) seen.owner = kStandInUser;
-  return seen;
-}
-
 // A handle on a process of the test, whose owner is named as StandInOs names it.
 class StandInProcess final : public Process {
  public:
   StandInProcess(std::unique_ptr<Process> real, const std::string& proxy_uid)
       : real_(std::move(real)), proxy_uid_(proxy_uid) {}
   Pid pid() const override { return real_->pid(); }
-  Snapshot look(Look look) override { return stood_in(real_->look(look), proxy_uid_); }
+  Snapshot look(Look look) override {
+    Snapshot seen = real_->look(look);
+    if (seen.owner == proxy_uid_) seen.owner = kStandInUser;
+    return seen;
+  }
   double cpu_seconds() override { return real_->cpu_seconds(); }
   double memory_percent() override { return real_->memory_percent(); }
   void terminate() override { real_->terminate(); }

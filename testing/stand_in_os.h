@@ -1,14 +1,9 @@
 // StandInOs is the real Os with the proxy's world moved into a test directory:
 // the fixed paths lie under ROOT, the commands run ROOT's programs, processes
 // of the stand-in uid count as the proxy user's, and output lines are kept
-// instead of printed. It lets the sequences run on the real machine against a
-// fake proxy without touching the machine's own proxy paths.
-//
-// The process table it shows holds only the test's own processes: its children
-// and their descendants (the test becomes their subreaper while the object
-// lives, so a daemon that leaves its parent stays in view). Any other process
-// does not exist for it, so a test can neither examine nor signal a process it
-// did not start.
+// instead of printed. Its process table holds only the test's descendants (the
+// test is their subreaper while it lives, so a daemon stays in view): a test
+// can neither examine nor signal a process it did not start.
 #pragma once
 
 #include <sys/types.h>
