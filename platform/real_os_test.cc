@@ -319,9 +319,12 @@ TEST_F(RealOs, ReadsSmallFilesAndTellsMissingFromUnopenable) {
     return count;
   };
   EXPECT_EQ(wrong(*os_), 0);
-  for (const int err : {ENOSYS, EPERM}) {
+  // Where openat2 is refused, and where standard input is closed, so that a
+  // descriptor handed out may be 0.
+  for (const int err : {ENOSYS, EPERM, 0}) {
     EXPECT_EQ(in_child([&] {
-                refuse_call(SYS_openat2, err);
+                if (err != 0) refuse_call(SYS_openat2, err);
+                if (err == 0) ::close(STDIN_FILENO);
                 return wrong(*real_os());
               }),
               0)
@@ -330,11 +333,18 @@ TEST_F(RealOs, ReadsSmallFilesAndTellsMissingFromUnopenable) {
 }
 
 TEST_F(RealOs, ReadsAFileUnderProcWholeWhateverItsLength) {
-  // A file made whole at the open, of one read's size and around it.
-  for (const std::size_t size : {4095, 4096, 4097, 8193}) {
-    write_whole_file(dir_ / "status", std::string(size, 'x'));
-    EXPECT_EQ(read_proc(dir_ / "status").size(), size);
-  }
+  // A file made whole at the open, of one read's size and around it, read
+  // with standard input closed, so that its descriptor may be 0.
+  EXPECT_EQ(in_child([&] {
+              ::close(STDIN_FILENO);
+              int wrong = 0;
+              for (const std::size_t size : {4095, 4096, 4097, 8193}) {
+                write_whole_file(dir_ / "status", std::string(size, 'x'));
+                wrong += read_proc(dir_ / "status").size() != size;
+              }
+              return wrong;
+            }),
+            0);
 }
 
 TEST_F(RealOs, AFileRemovedWhileItIsReadIsMissingNeverAnError) {
