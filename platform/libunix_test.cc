@@ -63,7 +63,8 @@ TEST(PutContents, AFileItCannotReachIsReportedAndLeftAsItIs) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "a file or directory was left";
   // The temporary sibling's name ("PATH.XXXXXX") must fit whole, or it is refused.
   std::string deep = dir / "missing";
-  while (deep.size() < PATH_MAX - 8) deep = (deep + "/d").substr(0, PATH_MAX - 8);
+  while (deep.size() < PATH_MAX - 8) deep += "/d";
+  deep.resize(PATH_MAX - 8);
   EXPECT_EQ(put_contents(deep.c_str(), "abc", 3), ENOENT);
   EXPECT_EQ(put_contents((deep + "d").c_str(), "abc", 3), ENAMETOOLONG);
 }
