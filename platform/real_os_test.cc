@@ -154,6 +154,22 @@ TEST_F(RealOs, DescribesAChildProcessAndNamesAnOwnerWithoutAPasswordEntryByUid) 
   EXPECT_EQ(os_->open_process(unnamed.pid())->look(Look::kOwner).owner, "3999999");
 }
 
+TEST_F(RealOs, NamesAnOwnerPastAPasswordLineLongerThanOneBuffer) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root for a mount namespace of its own";
+  write_whole_file(dir_ / "passwd", "long:x:3999998:3999998:" + std::string(5000, 'g') + ":/:/bin/sh\n");
+  EXPECT_EQ(in_child([&] {
+              ::alarm(10);  // the lookup must end
+              if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                  ::mount((dir_ / "passwd").c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0) {
+                return 10;
+              }
+              Child child({program_, "30"}, 3999997);
+              wait_for_exec(*os_, child.pid(), program_);
+              return real_os()->open_process(child.pid())->look(Look::kOwner).owner == "3999997" ? 0 : 11;
+            }),
+            0);
+}
+
 TEST_F(RealOs, AZombieHasNoExecutablePathButIsSeenAsAnyOther) {
   Child child({"/bin/true"});
   // Not reaped yet: the child stays a zombie.
