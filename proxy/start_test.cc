@@ -15,12 +15,23 @@ const FakeProcess kProxy{.exe = kSquidBinary, .user = kProxyUser};
 using SquidStart = FakeMachineTest;
 
 TEST_F(SquidStart, FindsTheProxyAtTheFirstProbe) {
-  // Where systemd runs the machine, the same launch runs in a service of its own.
+  // Where systemd runs the machine, the same launch runs in a service of its
+  // own, after a leftover unit of that name is cleared, and runs as elsewhere
+  // where the service manager refuses.
   for (const bool systemd : {false, true}) {
     const std::string launch =
-        systemd ? "/usr/bin/systemd-run --unit=proxywarden-squid --description=\"Squid proxy of the appliance\" "
-                  "--service-type=forking --collect --quiet -p Before=proxywarden.service -p After=network.target "
-                  "/bin/sh -c '/usr/sbin/squid -sYC -f /etc/squid3/squid.conf >/dev/null 2>&1' >/dev/null 2>&1"
+        systemd ? "u=proxywarden-squid.service; i=0; while [ $i -lt 50 ]; do "
+                  "case $(/bin/systemctl show -P ActiveState $u 2>/dev/null) in "
+                  "deactivating) /bin/systemctl kill -s SIGKILL $u >/dev/null 2>&1;; "
+                  "failed) /bin/systemctl reset-failed $u >/dev/null 2>&1;; "
+                  "inactive) [ \"$(/bin/systemctl show -P LoadState $u 2>/dev/null)\" = loaded ] || break;; "
+                  "*) break;; esac; /bin/sleep 0.1; i=$((i + 1)); done; "
+                  "/usr/bin/systemd-run --unit=$u "
+                  "--description=\"Squid proxy of the appliance, launched by proxywarden\" "
+                  "--service-type=forking --collect --quiet -p SuccessExitStatus=SIGKILL "
+                  "-p Before=proxywarden.service -p After=network.target "
+                  "/bin/sh -c '/usr/sbin/squid -sYC -f /etc/squid3/squid.conf >/dev/null 2>&1' >/dev/null || "
+                  "/usr/sbin/squid -sYC -f /etc/squid3/squid.conf >/dev/null 2>&1"
                 : "/usr/sbin/squid -sYC -f /etc/squid3/squid.conf >/dev/null 2>&1";
     FakeOs os(db_);
     if (systemd) os.boot_with_systemd();
