@@ -1,15 +1,20 @@
-# The appliance on a Debian 12 booted with systemd as PID 1, sourced by run.sh
-# once the container has booted with proxywarden's packages installed beside
-# Debian's squid and the appliance's configuration in place. `inside` runs a
+# The appliance on a Debian booted with systemd as PID 1, sourced by run.sh
+# once the container has booted with Debian's squid running. `inside` runs a
 # command in the container as an administrator's shell would; `machine` is the
-# container's root seen from outside. Each check prints one line; a mismatch
-# prints what was expected and what came.
+# container's root seen from outside; `power_off` and `boot` shut it down and
+# boot it again. Each check prints one line; a mismatch prints what was
+# expected and what came.
 #
-# The proxy has to outlive whoever started it: the boot, a watchdog's oneshot
-# service, a console's service with KillMode=mixed and a private /tmp once it
-# is stopped, and an administrator's shell under flock, whose lock and open
-# file must not reach Squid. Purging both packages then stops it and leaves
-# nothing that keeps Debian's own squid from starting.
+# An administrator stops Debian's squid, which takes /run/squid with it, and
+# follows the README's appliance steps. The proxy then has to outlive whoever
+# started it (a watchdog's oneshot service, a console's service with
+# KillMode=mixed and a private /tmp once it is stopped, an administrator's
+# shell under flock); to start where an old unit of its name is still being
+# stopped and where the service manager is out of reach; to leave the boot
+# unit failed when it cannot start; to restart without a warning; and to
+# start at the next boot after a clean poweroff. Purging both packages, the
+# helper library first, then stops it and leaves nothing that keeps Debian's
+# own squid from starting.
 
 # expect LABEL EXPECTED ACTUAL, expect_match LABEL EXTENDED-REGEX ACTUAL:
 # check and check_match, with a line for a check that passed too.
@@ -22,8 +27,12 @@ fact() { local line; while IFS= read -r line; do echo "fact    $1: $line"; done 
 pw_inside() { capture inside /usr/sbin/proxywarden "$@"; }
 # The main proxy process as `pid` names it, or nothing.
 main_pid() { pw_inside pid; sed -n 's/^PID of main proxy service is \[\([0-9]*\)\]$/\1/p' <<<"$OUT"; }
-# Every process of the squid program: the master, its kid and their helpers.
-squid_pids() { inside pgrep -x squid | paste -sd ' '; }
+# Every process of a Squid program (Debian 13's squid-gnutls or squid-openssl
+# behind the /usr/sbin/squid link): the master, its kid and their helpers.
+squid_pids() {
+  inside sh -c 'for p in /proc/[0-9]*; do case $(readlink $p/exe) in /usr/sbin/squid*) echo ${p#/proc/};; esac; done' |
+    paste -sd ' '
+}
 # A process's cgroup in the unified hierarchy, as the container sees it.
 cgroup_of() { inside sed -n 's/^0:://p' "/proc/$1/cgroup" 2> /dev/null | grep . || echo "(no process $1)"; }
 mount_ns_of() { inside readlink "/proc/$1/ns/mnt" 2> /dev/null || echo "(no process $1)"; }
@@ -62,14 +71,34 @@ proxy_runs() {
   fact "no proxy runs" "started from the shell: ${PROXY:-(none)}"
 }
 
-# The boot: the package's unit has started the proxy, in a unit of its own,
-# and Debian's squid stayed off; no two tmpfiles.d entries clashed.
-fact "boot log, warnings and worse" "$(inside journalctl -b -p warning --no-pager -q -o short | cut -d' ' -f5- | sort | uniq -c)"
-expect "boot: proxywarden.service" "active" "$(unit_of proxywarden.service ActiveState)"
-expect "boot: Debian's squid.service held off" "inactive" "$(unit_of squid.service ActiveState)"
-expect "boot: no duplicate tmpfiles.d line" "" "$(inside journalctl -b --no-pager -q | grep -i 'duplicate line')"
-proxy_lives_on "boot"
-expect "boot: the proxy's unit" "active" "$(unit_of proxywarden-squid.service ActiveState)"
+# started LABEL: the last run ended with the start's success line.
+started() { expect_match "$1: the start's last line" '^\[Starting\]\.+: Proxy service success pid [0-9]+\.\.\.$' "$(last_line "$OUT")"; }
+# unit_warnings SINCE: what the service manager logged at warning or worse
+# about the proxy's units after the cursor SINCE (Squid's own syslog lines
+# aside).
+cursor() { inside journalctl -n 0 --show-cursor --no-pager | sed -n 's/^-- cursor: //p'; }
+unit_warnings() {
+  inside journalctl --after-cursor="$1" -p warning _PID=1 -q --no-pager -o cat | grep proxywarden
+}
+# unit_is UNIT: its state, and its result where it has one.
+unit_is() { echo "$(unit_of "$1" ActiveState) $(unit_of "$1" Result)"; }
+
+# The installation, inside the booted system, once Debian's squid was stopped
+# and took /run/squid with it: the README's appliance steps, word for word.
+expect "first boot: Debian's squid.service" "active" "$(unit_of squid.service ActiveState)"
+inside systemctl stop squid.service
+expect "Debian's squid stopped: /run/squid" "gone" "$(inside test -e /run/squid && echo there || echo gone)"
+# apt's question answered yes, as the administrator would.
+echo 'APT::Get::Assume-Yes "true";' > "$machine/etc/apt/apt.conf.d/90yes"
+steps=$(sed -n '/^<!-- appliance steps/,/^```$/p' "$here/../../README.md" | sed '1,2d;$d')
+capture inside env DEBIAN_FRONTEND=noninteractive bash -ec "cd /root/debs; $steps"
+expect "install: the README's steps" "0" "$STATUS"
+[[ $STATUS == 0 ]] || fact "install" "$OUT$ERR"
+expect "install: /run/squid" "squid:squid 755" "$(inside stat -c '%U:%G %a' /run/squid 2>&1)"
+status=0
+inside systemctl start proxywarden.service || status=$?
+expect "install: systemctl start proxywarden" "0 active success" "$status $(unit_is proxywarden.service)"
+proxy_lives_on "install"
 
 # The watchdog: a oneshot service restarts the proxy; systemd then ends what
 # is left in the service's cgroup. The console: a web server's service, whose
@@ -133,14 +162,88 @@ fact "shell: Squid's descriptors" "$listing"
 expect "shell: the main process's descriptors listed" "yes" "$(grep -q "^$PROXY 0 -> " <<<"$listing" && echo yes)"
 expect "shell: the caller's lock and file in Squid's descriptors" "" "$(grep ' -> /root/' <<<"$listing")"
 
-# Purging both packages stops the proxy and takes away the drop-in and every
-# Squid segment; Debian's squid then starts.
+# The console stops the proxy, then the administrator restarts the unit; the
+# console restarts it, then the administrator stops the unit.
+pw_inside stop
+status=0
+inside systemctl restart proxywarden.service || status=$?
+expect "admin: systemctl restart after the console's stop" "0 active success" "$status $(unit_is proxywarden.service)"
+proxy_lives_on "admin restart"
+pw_inside restart
+status=0
+inside systemctl stop proxywarden.service || status=$?
+expect "admin: systemctl stop after the console's restart" "0 inactive, no proxy" \
+  "$status $(unit_of proxywarden.service ActiveState), $([[ -z $(main_pid) ]] && echo no proxy || echo "proxy $(main_pid)")"
+inside systemctl start proxywarden.service
+
+# A restart by the program: the kill command's SIGKILL is no fault of the
+# proxy's unit.
 proxy_runs
-capture inside dpkg --purge proxywarden proxywarden-libunix
+since=$(cursor)
+pw_inside restart
+started "restart"
+expect "restart: warnings about the proxy's units" "" "$(unit_warnings "$since")"
+proxy_lives_on "restart"
+
+# A process of the proxy's unit that outlives SIGTERM keeps the old unit
+# deactivating once the stop is done; the launch clears it.
+proxy_runs
+before=$PROXY
+inside sh -c 'sh -c "trap \"\" TERM; exec sleep 300" < /dev/null > /dev/null 2>&1 &
+  echo $! > /sys/fs/cgroup'"$proxy_unit_cgroup"'/cgroup.procs'
+pw_inside restart
+started "old unit deactivating"
+proxy_lives_on "old unit deactivating"
+a_new_proxy "old unit deactivating" "$before"
+
+# Where systemd runs the machine but its manager is out of the caller's reach
+# (a mount namespace that hides its sockets), the launch runs as elsewhere and
+# says why.
+proxy_runs
+capture inside unshare --mount sh -c 'mount -t tmpfs none /run/systemd && mkdir /run/systemd/system &&
+  mount -t tmpfs none /run/dbus && exec /usr/sbin/proxywarden restart'
+started "manager out of reach"
+expect_match "manager out of reach: systemd-run's complaint" "Failed to connect to bus" "$ERR"
+expect "manager out of reach: it serves" "200" "$(wait_until 30 serving; mgr_status)"
+pw_inside restart
+
+# A start that leaves no proxy, here with a broken configuration, leaves the
+# boot unit failed; mended, the unit starts it again.
+inside cp /etc/squid3/squid.conf /root/squid.conf.good
+inside sh -c 'echo "acl broken nosuchtype value" >> /etc/squid3/squid.conf'
+inside systemctl restart proxywarden.service || true
+expect "broken configuration: the unit" "failed exit-code" "$(unit_is proxywarden.service)"
+expect "broken configuration: systemctl --failed" "proxywarden.service" \
+  "$(inside systemctl list-units --failed --plain --no-legend | awk '{ print $1 }' | grep proxywarden)"
+inside cp /root/squid.conf.good /etc/squid3/squid.conf
+status=0
+inside systemctl restart proxywarden.service || status=$?
+expect "configuration mended: systemctl restart proxywarden" "0 active success" "$status $(unit_is proxywarden.service)"
+proxy_lives_on "configuration mended"
+
+# A clean poweroff stops the proxy through the boot unit, without a warning;
+# the next boot starts it, and Debian's squid stays off.
+since=$(cursor)
+expect "poweroff" "done" "$(power_off && echo done)"
+boot
+init_mount_ns=$(mount_ns_of 1)
+expect "poweroff and boot: warnings about the proxy's units" "" "$(unit_warnings "$since")"
+fact "second boot: warnings and worse" "$(inside journalctl -b -p warning --no-pager -q -o short | cut -d' ' -f5- | sort | uniq -c)"
+expect "second boot: proxywarden.service" "active success" "$(unit_is proxywarden.service)"
+expect "second boot: Debian's squid.service held off" "inactive" "$(unit_of squid.service ActiveState)"
+expect "second boot: no duplicate tmpfiles.d line" "" "$(inside journalctl -b --no-pager -q | grep -i 'duplicate line')"
+proxy_lives_on "second boot"
+
+# Purging both packages, the helper library first, stops the proxy and takes
+# away the drop-in, every Squid segment and both units; Debian's squid then
+# starts.
+proxy_runs
+capture inside dpkg --purge proxywarden-libunix proxywarden
 fact "purge" "$OUT$ERR"
 expect "purge: dpkg --purge" "0" "$STATUS"
 expect "purge: no Squid left" "" "$(squid_pids)"
 expect "purge: no Squid segment left" "" "$(inside find /dev/shm -name '*squid*')"
+expect "purge: no unit of proxywarden's left" "" "$(inside systemctl list-units --all --plain --no-legend 'proxywarden*')"
 expect "purge: squid.service without the drop-in" "" "$(unit_of squid.service DropInPaths)"
 status=0
 inside timeout 120 systemctl start squid.service || status=$?

@@ -1,23 +1,25 @@
 #!/usr/bin/env bash
-# Boots a Debian 12 with systemd as PID 1 in a container (systemd-nspawn), with
-# proxywarden's two packages installed beside Debian's squid, runs the boot
-# case (case.sh) against it, and ends the container:
+# Boots a Debian with systemd as PID 1 in a container (systemd-nspawn), with
+# Debian's squid installed and running, runs the boot case (case.sh) against
+# it, which installs proxywarden's two packages there and boots it again, and
+# ends the container:
 #
-#   e2e/boot/run.sh DEB_DIR [CASE]
+#   e2e/boot/run.sh DEB_DIR [RELEASE [CASE]]
 #
-# DEB_DIR holds proxywarden_*.deb and proxywarden-libunix_*.deb (scripts/package.sh
-# builds them into build-deb/). The container starts from the root that root.sh
-# keeps (made first when missing), under an overlay whose changes live in a
-# tmpfs: the cached root never changes. Everything runs in a mount namespace of
-# its own, with a private /run, so the machine's mounts and /run stay as they
-# were; the container gets a cgroup made for it, removed at the end, and no
-# network. With E2E_KEEP=DIR, a failed run leaves the container's console and
-# journal in DIR/boot.
+# DEB_DIR holds proxywarden_*.deb and proxywarden-libunix_*.deb built on
+# RELEASE (bookworm, the default, or trixie; scripts/package.sh builds them).
+# The container starts from the root of that release that root.sh keeps (made
+# first when missing), under an overlay whose changes live in a tmpfs: the
+# cached root never changes, and the container's changes last across its
+# boots. Everything runs in a mount namespace of its own, with a private /run,
+# so the machine's mounts and /run stay as they were; the container gets a
+# cgroup made for it, removed at the end, and no network. With E2E_KEEP=DIR, a
+# failed run leaves the container's console and journal in DIR/boot-RELEASE.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
 if [[ "${1:-}" != --inside ]]; then
-  [[ ($# == 1 || $# == 2) && -d "$1" ]] || { echo "usage: e2e/boot/run.sh DEB_DIR [CASE]" >&2; exit 2; }
+  [[ $# -ge 1 && $# -le 3 && -d "$1" ]] || { echo "usage: e2e/boot/run.sh DEB_DIR [RELEASE [CASE]]" >&2; exit 2; }
   [[ $(id -u) == 0 ]] || { echo "run.sh: must run as root; skipped" >&2; exit 77; }
   for tool in systemd-nspawn debootstrap nsenter; do
     command -v "$tool" > /dev/null || { echo "run.sh: $tool is missing (bash scripts/deps.sh installs it)" >&2; exit 1; }
@@ -26,12 +28,13 @@ if [[ "${1:-}" != --inside ]]; then
   for name in proxywarden proxywarden-libunix; do
     [[ -n "$(ls "$debs/${name}"_*.deb 2> /dev/null)" ]] || { echo "run.sh: no ${name}_*.deb in $debs" >&2; exit 1; }
   done
-  case_file=$(realpath "${2:-$here/case.sh}")
-  root=$("$here/root.sh")
+  release=${2:-bookworm}
+  case_file=$(realpath "${3:-$here/case.sh}")
+  root=$("$here/root.sh" "$release")
   scratch=$(mktemp -d /tmp/proxywarden-boot.XXXXXX)
-  exec unshare --mount --propagation private -- "$0" --inside "$scratch" "$root" "$debs" "$case_file"
+  exec unshare --mount --propagation private -- "$0" --inside "$scratch" "$root" "$debs" "$case_file" "$release"
 fi
-scratch=$2 root=$3 debs=$4 case_file=$5
+scratch=$2 root=$3 debs=$4 case_file=$5 release=$6
 begin=$SECONDS
 # An interrupted run ends its container too.
 trap 'exit 129' HUP
@@ -97,26 +100,15 @@ machine=$scratch/root
 export SYSTEMD_NSPAWN_UNIFIED_HIERARCHY=1
 nspawn=(systemd-nspawn --quiet --register=no --keep-unit --private-network -D "$machine")
 
-# The packages under test and the appliance's files, set up as the README's
-# appliance steps do, before the boot: the container has no network, and the
-# boot is what starts the appliance's proxy. Debian's Squid, started last,
-# waits one second instead of thirty at its stop.
+# The packages under test, for the case to install as the README's appliance
+# steps do, once the container has booted: its network is private, and
+# everything else they need is in the root. Debian's Squid waits one second
+# instead of thirty at its stop.
 mkdir "$machine/root/debs"
 cp "$debs"/proxywarden_*.deb "$debs"/proxywarden-libunix_*.deb "$machine/root/debs/"
-(contained "${nspawn[@]}" --pipe /bin/sh -ec '
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get install -y --no-install-recommends /root/debs/*.deb
-  install -d /etc/squid3 && cp -n /usr/share/proxywarden/squid.conf /etc/squid3/
-  install -d /usr/share/brantelbase/ressources/logs/web /home/brantel/SQLITE
-  sqlite3 /home/brantel/SQLITE/system_events.db < /usr/share/proxywarden/system_events.sql
-  mkdir -p /etc/squid/conf.d && echo "shutdown_lifetime 1 seconds" > /etc/squid/conf.d/quick-stop.conf
-') < /dev/null > "$scratch/install.log" 2>&1 || { cat "$scratch/install.log"; echo "run.sh: the packages did not install"; exit 1; }
-remove_cgroups
-installed=$SECONDS
-
-# The boot; the console's output goes to a file.
-contained "${nspawn[@]}" --console=passive -b < /dev/null > "$scratch/console.log" 2>&1 &
-nspawn_pid=$!
+mkdir -p "$machine/etc/squid/conf.d"
+echo "shutdown_lifetime 1 seconds" > "$machine/etc/squid/conf.d/quick-stop.conf"
+source "$here/../lib.sh"
 
 # The container's PID 1: the process of nspawn's that is PID 1 of a PID
 # namespace of its own.
@@ -127,9 +119,6 @@ container_init() {
   done
   return 1
 }
-source "$here/../lib.sh"
-wait_until 60 container_init > /dev/null || { cat "$scratch/console.log"; echo "run.sh: the container did not start"; exit 1; }
-leader=$(container_init)
 
 # inside COMMAND...: runs COMMAND in the container, as an administrator's shell
 # there would: its namespaces, root and working directory, and a plain environment.
@@ -138,21 +127,44 @@ inside() {
     env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"
 }
 booted() { [[ $(inside systemctl is-system-running 2> /dev/null) =~ ^(running|degraded)$ ]]; }
-if ! wait_until 120 booted; then
-  cat "$scratch/console.log"
-  echo "run.sh: the container did not finish booting: $(inside systemctl is-system-running 2>&1)"
-  exit 1
-fi
+
+# boot: boots the container, its console's output appended to a file, and
+# waits until systemd has finished starting it. Sets leader.
+boot() {
+  contained "${nspawn[@]}" --console=passive -b < /dev/null >> "$scratch/console.log" 2>&1 &
+  nspawn_pid=$!
+  wait_until 60 container_init > /dev/null || { cat "$scratch/console.log"; echo "run.sh: the container did not start"; exit 1; }
+  leader=$(container_init)
+  if ! wait_until 120 booted; then
+    cat "$scratch/console.log"
+    echo "run.sh: the container did not finish booting: $(inside systemctl is-system-running 2>&1)"
+    exit 1
+  fi
+}
+
+# power_off: shuts the container down cleanly and waits for it to end; false
+# when it did not within two minutes.
+power_off() {
+  inside systemctl poweroff || return 1
+  local i
+  for ((i = 0; i < 2400; i++)); do kill -0 "$nspawn_pid" 2> /dev/null || break; sleep 0.05; done
+  kill -0 "$nspawn_pid" 2> /dev/null && return 1
+  wait "$nspawn_pid" || true
+  nspawn_pid= leader=
+  remove_cgroups
+}
+
+boot
 booted=$SECONDS
 
 status=0
 source "$case_file" || status=$?
 if [[ $status != 0 && -n "${E2E_KEEP:-}" ]]; then
-  keep=$(realpath -m "$E2E_KEEP")/boot
+  keep=$(realpath -m "$E2E_KEEP")/boot-$release
   rm -rf "$keep" && mkdir -p "$keep"
-  cp "$scratch/console.log" "$scratch/install.log" "$keep/"
-  inside journalctl -b --no-pager > "$keep/journal.log" 2>&1 || true
+  cp "$scratch/console.log" "$keep/"
+  [[ -z $leader ]] || inside journalctl --no-pager > "$keep/journal.log" 2>&1 || true
   echo "the container's console and journal are kept in $keep"
 fi
-echo "boot: $checks checks, $failures failed; packages installed in $((installed - begin)) s, booted in $((booted - installed)) s, the case took $((SECONDS - booted)) s"
+echo "boot: $release: $checks checks, $failures failed; booted in $((booted - begin)) s, the case took $((SECONDS - booted)) s"
 exit "$status"
