@@ -22,6 +22,8 @@ inline constexpr char kSqliteLibrary[] = "libsqlite3.so.0";
 inline constexpr char kPasswordFile[] = "/etc/passwd";
 // The shell that runs the fixed command lines.
 inline constexpr char kShell[] = "/bin/sh";
+// This process's open descriptors, one link per descriptor.
+inline constexpr char kOwnDescriptors[] = "/proc/self/fd";
 // Present where systemd runs the machine, as sd_booted(3) tells.
 inline constexpr char kSystemdRuntimeDir[] = "/run/systemd/system/";
 

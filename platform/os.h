@@ -115,9 +115,11 @@ class Os {
   // Seconds on a clock that only moves forward, for measuring intervals.
   virtual double monotonic_seconds() = 0;
 
-  // A small file, read without blocking and never past LIMIT bytes, and only a
-  // regular file reached without leaving its directory's mount. Throws when it
-  // exists but cannot be opened, or is a directory.
+  // A small file, read without blocking and never past LIMIT bytes. Links are
+  // followed as open(2) follows them, but not /proc's magic links; only a
+  // regular file on a local disk or in-memory file system is read. A link loop
+  // counts as missing. Throws when it exists but cannot be opened, or is a
+  // directory.
   virtual SmallFile read_small_file(const std::string& path, std::size_t limit) = 0;
 
   // The helper library's operations.

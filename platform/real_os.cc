@@ -25,20 +25,23 @@
 namespace pw {
 namespace {
 
-// The kernel's own interfaces, by file system type (configfs has no name in
-// the headers): a file there may consume what it shows when it is read. Only
-// where openat2 is missing: elsewhere a PID file never leaves its directory's
-// mount.
-constexpr long kKernelInterfaces[] = {PROC_SUPER_MAGIC, SYSFS_MAGIC,    DEBUGFS_MAGIC,      TRACEFS_MAGIC,
-                                      SECURITYFS_MAGIC, 0x62656570,     CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC,
-                                      BPF_FS_MAGIC,     EFIVARFS_MAGIC, PSTOREFS_MAGIC};
+// ZFS's magic number, which the kernel's headers do not carry.
+constexpr long kZfsMagic = 0x2fc12fc1;
 
-// Whether FD's file lies on one of the kernel's own interfaces, or its file
-// system cannot be told.
-bool on_kernel_interface(int fd) {
+// The file systems whose files are stored data: local, on disk or in memory
+// (ext2, ext3 and ext4 share one number). Anything else, the kernel's own
+// interfaces, where a read may consume what it shows, and network or
+// user-space file systems, where it may wait on another machine or process,
+// holds no PID file.
+constexpr long kStoredFileSystems[] = {EXT4_SUPER_MAGIC, XFS_SUPER_MAGIC, BTRFS_SUPER_MAGIC,     F2FS_SUPER_MAGIC,
+                                       TMPFS_MAGIC,      RAMFS_MAGIC,     OVERLAYFS_SUPER_MAGIC, kZfsMagic};
+
+// Whether FD's file lies on one of those file systems; not when that cannot
+// be told.
+bool on_stored_file_system(int fd) {
   struct statfs where {};
-  return ::fstatfs(fd, &where) != 0 || std::find(std::begin(kKernelInterfaces), std::end(kKernelInterfaces),
-                                                 where.f_type) != std::end(kKernelInterfaces);
+  return ::fstatfs(fd, &where) == 0 && std::find(std::begin(kStoredFileSystems), std::end(kStoredFileSystems),
+                                                 where.f_type) != std::end(kStoredFileSystems);
 }
 
 // What the look-up of a path found: an O_PATH descriptor on it, or -1 with
@@ -46,39 +49,34 @@ bool on_kernel_interface(int fd) {
 struct Found {
   int fd = -1;
   bool exists = false;
-  bool same_mount = false;  // reached without leaving its directory's mount
 };
 
-// ERR from a look-up of PATH that found nothing: missing, a dangling link, or
-// a path that cannot be examined at all is no file; anything else throws.
+// ERR from a look-up of PATH that found nothing: missing, a dangling link, a
+// link loop, or a path that cannot be examined at all is no file; anything
+// else throws.
 Found not_found(const std::string& path, int err) {
   struct stat info {};
   if (err == ENOENT || err == ENOTDIR || ::stat(path.c_str(), &info) != 0) return {};
   throw_errno(err, "open " + path);
 }
 
-// PATH's last component resolved from its directory, whose own links are
-// followed, without leaving the directory's mount and never through /proc's
-// magic links: a link may lead anywhere on that mount, and one that leads
-// off it names nothing. Where openat2 is missing, or a filter refuses it, the
-// path is looked up as open(2) does.
+// PATH looked up as open(2) does, following its links, absolute or relative,
+// onto any mount, but never through /proc's magic links: a file reached
+// through one exists and names nothing. Where openat2 is missing, or a filter
+// refuses it, magic links are followed too.
 Found look_up(const std::string& path) {
-  const auto slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, std::max<std::size_t>(slash, 1));
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  int err = ENOSYS;
-  if (!name.empty()) {
-    const int dir_fd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (dir_fd < 0) return not_found(path, errno);
-    open_how how{.flags = O_PATH | O_CLOEXEC, .mode = 0, .resolve = RESOLVE_NO_XDEV | RESOLVE_NO_MAGICLINKS};
-    const int fd = static_cast<int>(::syscall(SYS_openat2, dir_fd, name.c_str(), &how, sizeof how));
-    err = fd < 0 ? errno : 0;
-    ::close(dir_fd);
-    if (fd >= 0) return {.fd = fd, .exists = true, .same_mount = true};
-    if (err == EXDEV || err == ELOOP) return {.fd = -1, .exists = true};
+  open_how how{.flags = O_PATH | O_CLOEXEC, .mode = 0, .resolve = RESOLVE_NO_MAGICLINKS};
+  int fd = static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how));
+  if (fd >= 0) return {.fd = fd, .exists = true};
+  const int err = errno;
+  // A magic link and a link loop both fail so; stat, which follows magic
+  // links, tells the loop.
+  if (err == ELOOP) {
+    struct stat info {};
+    return {.fd = -1, .exists = ::stat(path.c_str(), &info) == 0};
   }
   if (err != ENOSYS && err != EPERM) return not_found(path, err);
-  const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+  fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
   return fd >= 0 ? Found{.fd = fd, .exists = true} : not_found(path, errno);
 }
 
@@ -144,15 +142,14 @@ class RealOs final : public Os {
       throw_errno(err, "open " + path);
     }
     // A FIFO, a socket or a device names nothing, and is not opened for
-    // reading; nor is a file of the kernel's own interfaces, where the look-up
-    // could not keep to the directory's mount.
-    if (!S_ISREG(info.st_mode) || (!found.same_mount && on_kernel_interface(found.fd))) {
+    // reading; nor is a file that is not stored data.
+    if (!S_ISREG(info.st_mode) || !on_stored_file_system(found.fd)) {
       ::close(found.fd);
       return {.exists = true, .content = std::nullopt};
     }
     // The same file opened for reading.
-    const int fd =
-        ::open(("/proc/self/fd/" + std::to_string(found.fd)).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open((std::string(kOwnDescriptors) + "/" + std::to_string(found.fd)).c_str(),
+                          O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     const int open_error = errno;
     ::close(found.fd);
     if (fd < 0) throw_errno(open_error, "open " + path);

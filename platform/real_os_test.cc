@@ -9,6 +9,7 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -18,6 +19,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -106,6 +109,17 @@ int in_child(const std::function<int()>& test) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// The status of a child that could not make its namespace or its mounts; the
+// file "cannot" of the test's directory says why.
+constexpr int kCannot = 77;
+
+// In such a child: notes that STEP failed, and why, and returns kCannot.
+int cannot(const TempDir& dir, const std::string& step) {
+  const int err = errno;
+  write_whole_file(dir / "cannot", step + ": " + std::strerror(err));
+  return kCannot;
+}
+
 // Whether CALL throws E; any other exception passes.
 template <typename E>
 bool throws(const std::function<void()>& call) {
@@ -116,6 +130,9 @@ bool throws(const std::function<void()>& call) {
   }
   return false;
 }
+
+// A file of sysfs, which most machines have.
+constexpr char kSysfsFile[] = "/sys/devices/system/cpu/online";
 
 class RealOs : public ::testing::Test {
  protected:
@@ -155,19 +172,20 @@ TEST_F(RealOs, DescribesAChildProcessAndNamesAnOwnerWithoutAPasswordEntryByUid) 
 }
 
 TEST_F(RealOs, NamesAnOwnerPastAPasswordLineLongerThanOneBuffer) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root for a mount namespace of its own";
   write_whole_file(dir_ / "passwd", "long:x:3999998:3999998:" + std::string(5000, 'g') + ":/:/bin/sh\n");
-  EXPECT_EQ(in_child([&] {
-              ::alarm(10);  // the lookup must end
-              if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                  ::mount((dir_ / "passwd").c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0) {
-                return 10;
-              }
-              Child child({program_, "30"}, 3999997);
-              wait_for_exec(*os_, child.pid(), program_);
-              return real_os()->open_process(child.pid())->look(Look::kOwner).owner == "3999997" ? 0 : 11;
-            }),
-            0);
+  const int status = in_child([&] {
+    ::alarm(10);  // the lookup must end
+    if (::unshare(CLONE_NEWNS) != 0) return cannot(dir_, "unshare a mount namespace");
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return cannot(dir_, "make / private");
+    if (::mount((dir_ / "passwd").c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0) {
+      return cannot(dir_, "bind a password file");
+    }
+    Child child({program_, "30"}, 3999997);
+    wait_for_exec(*os_, child.pid(), program_);
+    return real_os()->open_process(child.pid())->look(Look::kOwner).owner == "3999997" ? 0 : 11;
+  });
+  if (status == kCannot) GTEST_SKIP() << read_whole_file(dir_ / "cannot");
+  EXPECT_EQ(status, 0);
 }
 
 TEST_F(RealOs, AZombieHasNoExecutablePathButIsSeenAsAnyOther) {
@@ -199,42 +217,48 @@ TEST_F(RealOs, SignalsReachOnlyTheOpenedProcessAndAnEndedOneCannotBeExaminedOrOp
 }
 
 TEST_F(RealOs, AHandleNeverReachesTheProcessThatReusedItsPid) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root for a PID namespace of its own";
   // The first child in a new PID namespace is its init: it mounts the
   // namespace's /proc, and chooses the next PID through ns_last_pid.
-  EXPECT_EQ(in_child([&] {
-              if (::unshare(CLONE_NEWPID | CLONE_NEWNS) != 0) return 10;
-              if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 11;
-              return in_child([&] {
-                if (::mount("proc", "/proc", "proc", 0, nullptr) != 0) return 12;
-                Child first({program_, "30"});
-                const Pid reused = first.pid();
-                const auto os = real_os();
-                const auto handle = os->open_process(reused);
-                ::kill(reused, SIGKILL);
-                first.reap();
-                write_whole_file("/proc/sys/kernel/ns_last_pid", std::to_string(reused - 1));
-                Child second({program_, "30"});
-                const bool ended = throws<ProcessEnded>([&] { (void)handle->look(Look::kPath); }) &&
-                                   throws<ProcessEnded>([&] { handle->terminate(); });
-                ::kill(reused, SIGKILL);
-                return second.pid() != reused ? 13 : !ended ? 14 : second.reap() != 128 + SIGKILL ? 15 : 0;
-              });
-            }),
-            0)
-      << "13: the PID was not reused; 14: the handle reached the new process; 15: which got a signal first";
+  const int status = in_child([&] {
+    if (::unshare(CLONE_NEWPID | CLONE_NEWNS) != 0) return cannot(dir_, "unshare a PID and mount namespace");
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return cannot(dir_, "make / private");
+    return in_child([&] {
+      if (::mount("proc", "/proc", "proc", 0, nullptr) != 0) return cannot(dir_, "mount the namespace's /proc");
+      Child first({program_, "30"});
+      const Pid reused = first.pid();
+      const auto os = real_os();
+      const auto handle = os->open_process(reused);
+      ::kill(reused, SIGKILL);
+      first.reap();
+      write_whole_file("/proc/sys/kernel/ns_last_pid", std::to_string(reused - 1));
+      Child second({program_, "30"});
+      const bool ended = throws<ProcessEnded>([&] { (void)handle->look(Look::kPath); }) &&
+                         throws<ProcessEnded>([&] { handle->terminate(); });
+      ::kill(reused, SIGKILL);
+      return second.pid() != reused ? 13 : !ended ? 14 : second.reap() != 128 + SIGKILL ? 15 : 0;
+    });
+  });
+  if (status == kCannot) GTEST_SKIP() << read_whole_file(dir_ / "cannot");
+  EXPECT_EQ(status, 0) << "13: the PID was not reused; 14: the handle reached the new process; "
+                          "15: which got a signal first";
 }
 
 // Makes the system call NR fail with ERR in this process from now on, as an
-// old kernel (ENOSYS) or a seccomp filter (EPERM) would.
-void refuse_call(long nr, int err) {
-  sock_filter program[] = {
+// old kernel (ENOSYS) or a seccomp filter (EPERM) would; with ARG, only where
+// that argument's low 32 bits (little-endian) are VALUE.
+void refuse_call(long nr, int err, int arg = -1, unsigned value = 0) {
+  std::vector<sock_filter> program = {
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(nr), 0, 1),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (static_cast<unsigned>(err) & SECCOMP_RET_DATA)),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(nr), 0, static_cast<unsigned char>(arg < 0 ? 1 : 3)),
   };
-  sock_fprog filter{static_cast<unsigned short>(std::size(program)), program};
+  if (arg >= 0) {
+    program.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS,
+                               static_cast<unsigned>(offsetof(seccomp_data, args) + sizeof(std::uint64_t) * arg)));
+    program.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, value, 0, 1));
+  }
+  program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (static_cast<unsigned>(err) & SECCOMP_RET_DATA)));
+  program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+  sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
   if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0) {
     ::_exit(90);
   }
@@ -303,49 +327,93 @@ TEST_F(RealOs, ReadsSmallFilesAndTellsMissingFromUnopenable) {
   write_whole_file(dir_ / "long", std::string(17, '7'));
   std::filesystem::create_symlink("pid", dir_ / "link");
   std::filesystem::create_symlink("/proc/self/oom_score_adj", dir_ / "kernel");
+  std::filesystem::create_symlink("/proc/self/root" + dir_ / "pid", dir_ / "magic");
+  std::filesystem::create_symlink(kSysfsFile, dir_ / "sysfs");
   std::filesystem::create_symlink("nowhere", dir_ / "dangling");
+  std::filesystem::create_symlink("loop-b", dir_ / "loop-a");
+  std::filesystem::create_symlink("loop-a", dir_ / "loop-b");
   std::filesystem::create_directory(dir_ / "dir");
+  std::filesystem::create_directory(dir_ / "other");  // where the readers mount a tmpfs
+  std::filesystem::create_symlink(dir_ / "other/pid", dir_ / "absolute");
+  std::filesystem::create_symlink("../other/pid", dir_ / "dir/up");
   ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
-  const struct {
+  std::filesystem::create_symlink("fifo", dir_ / "to-fifo");
+  struct Case {
     std::string path;
     bool exists;
     std::optional<std::string> content;
-  } cases[] = {
+    bool other_mount = false;  // read only where the tmpfs could be mounted
+    bool magic = false;        // read as any link where openat2 is refused
+  };
+  std::vector<Case> cases = {
       {dir_ / "pid", true, "812\n"},
-      {dir_ / "link", true, "812\n"},  // a link is followed on the directory's mount
+      {dir_ / "link", true, "812\n"},
+      {dir_ / "absolute", true, "813\n", true},  // links lead onto any mount
+      {dir_ / "dir/up", true, "813\n", true},
       {dir_ / "full", true, std::string(16, '7')},
-      {dir_ / "long", true, std::nullopt},    // past the bound
-      {"/dev/zero", true, std::nullopt},      // a device is never opened
-      {dir_ / "kernel", true, std::nullopt},  // nor a file of /proc's, within the bound
-      {dir_ / "fifo", true, std::nullopt},    // nor a FIFO, which an open would hold
+      {dir_ / "long", true, std::nullopt},                // past the bound
+      {"/dev/zero", true, std::nullopt},                  // a device is never opened
+      {dir_ / "kernel", true, std::nullopt},              // nor a file of /proc's, within the bound
+      {dir_ / "magic", true, std::nullopt, false, true},  // nor what lies behind a magic link
+      {dir_ / "fifo", true, std::nullopt},                // nor a FIFO, which an open would hold
+      {dir_ / "to-fifo", true, std::nullopt},
       {dir_ / "missing", false, std::nullopt},
       {dir_ / "dangling", false, std::nullopt},
+      {dir_ / "loop-a", false, std::nullopt},
       {dir_ / "pid/below", false, std::nullopt},  // a file is no directory
   };
-  // The number of wrong answers, with openat2 and where it is refused.
-  const auto wrong = [&](Os& os) {
+  if (std::filesystem::exists(kSysfsFile)) cases.push_back({dir_ / "sysfs", true, std::nullopt});
+  // The number of wrong answers.
+  const auto wrong = [&](Os& os, bool openat2, bool other_mount) {
     int count = 0;
     for (const auto& c : cases) {
-      const auto read = os.read_small_file(c.path, 16);
+      if (c.other_mount && !other_mount) continue;
+      const auto content = c.magic && !openat2 ? std::optional<std::string>("812\n") : c.content;
+      SmallFile read;
+      try {
+        read = os.read_small_file(c.path, 16);
+      } catch (const std::system_error& e) {
+        ADD_FAILURE() << e.what();
+        ++count;
+        continue;
+      }
       EXPECT_EQ(read.exists, c.exists) << c.path;
-      EXPECT_EQ(read.content, c.content) << c.path;
-      count += read.exists != c.exists || read.content != c.content;
+      EXPECT_EQ(read.content, content) << c.path;
+      count += read.exists != c.exists || read.content != content;
     }
     EXPECT_THROW(os.read_small_file(dir_ / "dir", 16), std::system_error);
     return count;
   };
-  EXPECT_EQ(wrong(*os_), 0);
-  // Where openat2 is refused, and where standard input is closed, so that a
-  // descriptor handed out may be 0.
-  for (const int err : {ENOSYS, EPERM, 0}) {
-    EXPECT_EQ(in_child([&] {
-                if (err != 0) refuse_call(SYS_openat2, err);
-                if (err == 0) ::close(STDIN_FILENO);
-                return wrong(*real_os());
-              }),
-              0)
-        << "openat2 failing with " << err;
+  // Each in a child: with openat2, where it is missing or a filter refuses
+  // it, and where standard input is closed, so that a descriptor handed out
+  // may be 0. The number of ways that read wrong.
+  const auto wrong_ways = [&](bool other_mount) {
+    int count = 0;
+    for (const int err : {-1, ENOSYS, EPERM, 0}) {
+      const int status = in_child([&] {
+        if (err > 0) refuse_call(SYS_openat2, err);
+        if (err == 0) ::close(STDIN_FILENO);
+        return wrong(*real_os(), err <= 0, other_mount);
+      });
+      EXPECT_EQ(status, 0) << (err < 0    ? std::string("with openat2")
+                               : err == 0 ? std::string("with standard input closed")
+                                          : "openat2 refused with errno " + std::to_string(err));
+      count += status != 0;
+    }
+    return count;
+  };
+  const int status = in_child([&] {
+    if (::unshare(CLONE_NEWNS) != 0) return cannot(dir_, "unshare a mount namespace");
+    if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return cannot(dir_, "make / private");
+    if (::mount("none", (dir_ / "other").c_str(), "tmpfs", 0, nullptr) != 0) return cannot(dir_, "mount a tmpfs");
+    write_whole_file(dir_ / "other/pid", "813\n");
+    return wrong_ways(true);
+  });
+  if (status == kCannot) {
+    EXPECT_EQ(wrong_ways(false), 0);
+    GTEST_SKIP() << "links onto another mount: " << read_whole_file(dir_ / "cannot");
   }
+  EXPECT_EQ(status, 0);
 }
 
 TEST_F(RealOs, ReadsAFileUnderProcWholeWhateverItsLength) {
@@ -388,32 +456,50 @@ TEST_F(RealOs, AFileRemovedWhileItIsReadIsMissingNeverAnError) {
 }
 
 TEST_F(RealOs, AnEndingSignalWaitsAndACommandStartsWithNothingOfTheCaller) {
-  const std::string seen = dir_ / "seen";
-  const std::string after = dir_ / "after";
-  // The command notes what it started with and asks its caller to end. The
-  // caller ignores signals (SIGCHLD among them) and holds descriptor 200.
-  const auto status = in_child([&] {
-    (void)::signal(SIGUSR1, SIG_IGN);
-    (void)::signal(SIGCHLD, SIG_IGN);
-    if (::dup2(STDIN_FILENO, 200) != 200) return 98;
-    RunSignals signals;
-    const auto os = real_os();
-    os->shell("grep -E '^Sig(Blk|Ign)' /proc/$$/status | cut -f2 > " + seen + "; cut -d' ' -f6 /proc/$$/stat >> " +
-              seen + "; echo $$ >> " + seen + "; test -e /proc/$$/fd/200 && echo inherited >> " + seen +
-              " || echo none >> " + seen + "; kill -TERM $PPID");
-    write_whole_file(after, "went on");  // the run goes on to its end
-    signals.release();
-    return 1;
-  });
-  EXPECT_EQ(status, 128 + SIGTERM);
-  EXPECT_EQ(read_whole_file(after), "went on");
-  std::istringstream lines(read_whole_file(seen));
-  std::string blocked, ignored, session, shell, descriptors;
-  lines >> blocked >> ignored >> session >> shell >> descriptors;
-  EXPECT_EQ(std::stoull(blocked, nullptr, 16), 0u) << blocked;
-  EXPECT_EQ(std::stoull(ignored, nullptr, 16) & 0x7fffffffU, 0u) << ignored;  // the C library's own aside
-  EXPECT_EQ(session, shell) << "the shell leads a session of its own";
-  EXPECT_EQ(descriptors, "none") << "the caller's descriptor 200";
+  // Also where close_range is missing: the caller's limit on descriptors is
+  // raised as far as it goes, a descriptor taken high, and the limit lowered
+  // below it.
+  for (const bool close_range : {true, false}) {
+    const std::string seen = dir_ / "seen";
+    const std::string after = dir_ / "after";
+    // The command notes what it started with and asks its caller to end. The
+    // caller ignores signals (SIGCHLD among them) and holds descriptor 200.
+    const auto status = in_child([&] {
+      (void)::signal(SIGUSR1, SIG_IGN);
+      (void)::signal(SIGCHLD, SIG_IGN);
+      if (::dup2(STDIN_FILENO, 200) != 200) return 98;
+      int high = 200;
+      if (!close_range) {
+        refuse_call(SYS_close_range, ENOSYS);
+        const auto most = static_cast<rlim_t>(std::stoull(read_whole_file("/proc/sys/fs/nr_open")));
+        rlimit limit{most, most};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0 && ::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 97;
+        high = static_cast<int>(std::min<rlim_t>(rlim_t{1} << 19, limit.rlim_max - 1));
+        limit.rlim_cur = 256;
+        if (::dup2(STDIN_FILENO, high) != high || ::setrlimit(RLIMIT_NOFILE, &limit) != 0) return 97;
+      }
+      RunSignals signals;
+      const auto os = real_os();
+      std::string command = "{ grep -E '^Sig(Blk|Ign)' /proc/$$/status | cut -f2; cut -d' ' -f6 /proc/$$/stat; ";
+      command.append("echo $$; test -e /proc/$$/fd/200 -o -e /proc/$$/fd/").append(std::to_string(high));
+      command.append(" && echo inherited || echo none; } > ").append(seen).append("; kill -TERM $PPID");
+      os->shell(command);
+      write_whole_file(after, "went on");  // the run goes on to its end
+      signals.release();
+      return 1;
+    });
+    EXPECT_EQ(status, 128 + SIGTERM) << "close_range " << close_range;
+    EXPECT_EQ(read_whole_file(after), "went on");
+    std::istringstream lines(read_whole_file(seen));
+    std::string blocked, ignored, session, shell, descriptors;
+    lines >> blocked >> ignored >> session >> shell >> descriptors;
+    EXPECT_EQ(std::stoull(blocked, nullptr, 16), 0u) << blocked;
+    EXPECT_EQ(std::stoull(ignored, nullptr, 16) & 0x7fffffffU, 0u) << ignored;  // the C library's own aside
+    EXPECT_EQ(session, shell) << "the shell leads a session of its own";
+    EXPECT_EQ(descriptors, "none") << "the caller's descriptors, close_range " << close_range;
+    std::filesystem::remove(seen);
+    std::filesystem::remove(after);
+  }
 }
 
 TEST_F(RealOs, OutputGoesOnAfterAShortWriteAndALostReaderNeitherEndsNorInterruptsIt) {
@@ -474,6 +560,19 @@ TEST_F(RealOs, RunsShellCommandsToTheirEndAndReachesTheHelperLibrary) {
   os_->file_put_contents(dir_ / "progress", "a:2:{}");
   EXPECT_EQ(read_whole_file(dir_ / "progress"), "a:2:{}");
   EXPECT_THROW(os_->file_put_contents(dir_ / "missing/progress", "x"), Error);
+  // A start report that cannot be read is an error, raised once the shell is
+  // reaped: only that read asks for the size of an int.
+  EXPECT_EQ(in_child([&] {
+              const auto os = real_os();
+              refuse_call(SYS_read, EIO, 2, sizeof(int));
+              try {
+                os->shell(":");
+              } catch (const std::system_error& e) {
+                return e.code().value() == EIO && ::waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD ? 0 : 2;
+              }
+              return 1;
+            }),
+            0);
 }
 
 }  // namespace

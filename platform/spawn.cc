@@ -7,6 +7,7 @@
 // drop it, so it would end the command at its first instruction.
 #include "platform/spawn.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <signal.h>
@@ -16,6 +17,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstring>
 
 #include "platform/error.h"
 #include "platform/fixed.h"
@@ -25,16 +28,39 @@ extern char** environ;
 namespace pw {
 namespace {
 
-// Marks every descriptor past standard error to close at exec. Only system
-// calls: the child of fork() runs nothing else.
+// Marks every descriptor past standard error to close at exec, at the cost of
+// what is open rather than of the limit, which may be a billion. Only system
+// calls: the child of fork() runs nothing else, nor allocates.
 bool close_all_at_exec() {
   if (::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return true;
-  // Kernels before 5.11, or a filter that refuses the call.
-  rlimit limit{};
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
-  const rlim_t end = limit.rlim_cur == RLIM_INFINITY ? rlim_t{1} << 20 : limit.rlim_cur;
-  for (rlim_t fd = 3; fd < end; ++fd) (void)::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
-  return true;
+  // Kernels before 5.11, or a filter that refuses the call: the descriptors
+  // that /proc lists, or without it every one up to the limit.
+  const int listing = ::open(kOwnDescriptors, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+    const rlim_t end = limit.rlim_cur == RLIM_INFINITY ? rlim_t{1} << 20 : limit.rlim_cur;
+    for (rlim_t fd = 3; fd < end; ++fd) (void)::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+    return true;
+  }
+  // Records as getdents64 lays them out, which dirent64 describes.
+  alignas(dirent64) char records[4096];
+  long got = 0;
+  while ((got = ::syscall(SYS_getdents64, listing, records, sizeof records)) > 0) {
+    unsigned short length = 0;
+    for (long at = 0; at < got; at += length) {
+      std::memcpy(&length, records + at + offsetof(dirent64, d_reclen), sizeof length);
+      // "." and ".." are no numbers.
+      const char* name = records + at + offsetof(dirent64, d_name);
+      int fd = *name == '\0' ? -1 : 0;
+      for (; *name != '\0' && fd >= 0; ++name) fd = *name >= '0' && *name <= '9' ? fd * 10 + (*name - '0') : -1;
+      if (fd > STDERR_FILENO) (void)::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+  }
+  const int err = errno;
+  ::close(listing);
+  errno = err;
+  return got == 0;
 }
 
 // The child's side: becomes the command, or reports on REPORT why it could not
@@ -102,6 +128,9 @@ void run_shell(const std::string& command_line) {
   ssize_t got = 0;
   while (child > 0 && (got = ::read(report[0], &start_error, sizeof start_error)) < 0 && errno == EINTR) {
   }
+  // A report that cannot be read, or only in part, tells nothing of a start.
+  if (got < 0) start_error = errno;
+  if (got > 0 && got < static_cast<ssize_t>(sizeof start_error)) start_error = EIO;
   ::close(report[0]);
   if (child < 0) throw_errno(fork_error, what);
   int status = 0;
@@ -109,7 +138,7 @@ void run_shell(const std::string& command_line) {
     const int wait_error = errno;
     if (wait_error != EINTR) throw_errno(wait_error, std::string("wait for ") + kShell + " " + std::to_string(child));
   }
-  if (got == static_cast<ssize_t>(sizeof start_error)) throw_errno(start_error, what);
+  if (got != 0) throw_errno(start_error, what);
 }
 
 }  // namespace pw

@@ -61,6 +61,9 @@ TEST(SquidPid, ScanTakesTheFirstProxyProcessOfTheProxyUser) {
       {"none", {}, std::nullopt},
       {"exact path", {{7, kProxy}}, 7},
       {"longer path", {{7, {.exe = "/opt/x/usr/sbin/squid-6", .user = kProxyUser}}}, 7},
+      // Debian 13's builds, behind the /usr/sbin/squid alternatives link.
+      {"GnuTLS build", {{7, {.exe = "/usr/sbin/squid-gnutls", .user = kProxyUser}}}, 7},
+      {"OpenSSL build", {{7, {.exe = "/usr/sbin/squid-openssl", .user = kProxyUser}}}, 7},
       {"root's proxy", {{7, {.exe = kSquidBinary, .user = "root"}}}, std::nullopt},
       {"user differs in case", {{7, {.exe = kSquidBinary, .user = "Squid"}}}, std::nullopt},
       {"user with more", {{7, {.exe = kSquidBinary, .user = "squid2"}}}, std::nullopt},
