@@ -11,7 +11,7 @@
 # the case needs besides the packages under test: systemd, Debian's squid,
 # sqlite3 and the tools the case runs; the root of a release other than this
 # machine's also holds what building the packages there needs
-# (scripts/package_in.sh). Runs that ask at the same time wait for one
+# (scripts/package.sh RELEASE). Runs that ask at the same time wait for one
 # another; a root that was being made when its maker died is never used.
 set -euo pipefail
 [[ $(id -u) == 0 ]] || { echo "root.sh: must run as root" >&2; exit 77; }

@@ -23,11 +23,11 @@ check "the program's section" "admin" "$(dpkg-deb -f "$deb" Section)"
 # linked in, named as such.
 check_match "its dependencies" "^adduser, libsqlite3-0 \(>= 3\.22\.0\), squid, libc6 \(>= 2\.[0-9]+\)$" "$(dpkg-deb -f "$deb" Depends)"
 check "its recommendations" "proxywarden-libunix (= 1.0.0)" "$(dpkg-deb -f "$deb" Recommends)"
-check_match "the C++ runtime linked in" "^gcc-12 \(= 12\.[^)]+\)$" \
+check_match "the C++ runtime linked in" "^gcc-[0-9]+ \(= [0-9][^)]+\)$" \
   "$(dpkg-deb -f "$deb" Static-Built-Using)$(dpkg-deb -f "$deb" Built-Using)"
 files_of() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $6 }' | sort; }
 check "its files" "./lib/systemd/system/proxywarden.service
-./lib/systemd/system/squid.service.d/proxywarden.conf
+./usr/lib/systemd/system/squid.service.d/proxywarden.conf
 ./usr/lib/tmpfiles.d/proxywarden.conf
 ./usr/sbin/proxywarden
 ./usr/share/doc/proxywarden/README.md.gz
