@@ -11,12 +11,20 @@
 #   fuzz      the kept fuzz inputs replayed, then each target fuzzed for
 #             FUZZ_SECONDS (5 here);
 #   lint      clang-format and clang-tidy;
-#   boot      a Debian 12 booted with systemd as PID 1 in a container, both
-#             packages installed beside Debian's squid: the proxy started at
-#             boot and outliving the services and the shell that restart it,
-#             then both packages purged (e2e/boot/run.sh), beside e2e;
-#   root      the boot case's Debian root, made with debootstrap where it is
-#             missing (about three minutes) and kept outside the checkout.
+#   package13 the same packages built, with their unit tests run, lintian and
+#             hardening-check, on Debian 13 (trixie), in a root of that release
+#             (scripts/package.sh trixie), beside package;
+#   boot, boot13
+#             Debian 12, and Debian 13, booted with systemd as PID 1 in a
+#             container, Debian's squid running: the packages of that release
+#             installed as the README says, the proxy outliving the services
+#             and the shell that restart it, starting where an old unit is
+#             still stopping or the service manager is out of reach, the boot
+#             unit failed when no proxy starts, a second boot after a clean
+#             poweroff, then both packages purged (e2e/boot/run.sh);
+#   root      the Debian 12 root of the boot case, made with debootstrap where
+#             it is missing and kept outside the checkout; package13 makes
+#             Debian 13's the same way.
 # Sanitize, fuzz, lint and root need nothing from the package's build and run
 # beside it and the end-to-end cases, their builds, the fuzzing, lint and
 # debootstrap at the lowest CPU priority, taking what the package's build and
@@ -39,12 +47,12 @@ step() {
   shift
   "$@" > "$logs/$name.log" 2>&1 < /dev/null || status=$?
   if [[ $status == 0 ]]; then
-    printf 'test: %-8s passed in %3d s' "$name" $((SECONDS - begin))
+    printf 'test: %-9s passed in %3d s' "$name" $((SECONDS - begin))
     # The step's own summary: lintian's and hardening-check's verdicts, ctest's count.
     { grep -hE '^(package|fuzz|lint|boot): |% tests passed' "$logs/$name.log" || true; } | sed 's/^/; /' | tr -d '\n'
     echo
   else
-    printf 'test: %-8s FAILED in %3d s (status %d); the end of build-logs/%s.log:\n' \
+    printf 'test: %-9s FAILED in %3d s (status %d); the end of build-logs/%s.log:\n' \
       "$name" $((SECONDS - begin)) "$status" "$name"
     tail -n 60 "$logs/$name.log" | sed 's/^/    /'
   fi
@@ -111,7 +119,7 @@ echo "test: installing the dependencies with apt-get"
 launch deps bash scripts/deps.sh
 outcome deps "${running[-1]}"
 
-echo "test: building the packages; the sanitizer build, the fuzz targets and lint beside it"
+echo "test: building the packages on Debian 12 and 13; the sanitizer build, the fuzz targets and lint beside them"
 # Their lines are printed once the foreground steps are done. The sanitizer's
 # unit tests, which start and time processes of their own, run at the usual
 # priority once their build is done.
@@ -128,23 +136,42 @@ launch root nice -n 19 bash e2e/boot/root.sh
 pids+=("${running[-1]}")
 passed=0 failed=0
 launch package env DEB_BUILD_OPTIONS=nocheck bash scripts/package.sh
-if outcome package "${running[-1]}"; then
-  passed=$((passed + 1))
-  echo "test: running the end-to-end cases against the packages' build, the boot case beside them"
-  launch boot env E2E_KEEP="$logs/e2e" bash e2e/boot/run.sh build-deb
-  boot=${running[-1]}
+package=${running[-1]}
+launch package13 bash scripts/package.sh trixie
+package13=${running[-1]}
+# tally STATUS: counts a step's outcome.
+tally() { if [[ $1 == 0 ]]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi; }
+waiting=()
+status=0 && outcome package "$package" || status=$?
+tally $status
+if [[ $status == 0 ]]; then
+  echo "test: running the end-to-end cases against the packages' build, the boot cases beside them"
+  launch boot env E2E_KEEP="$logs/e2e" bash e2e/boot/run.sh build-deb bookworm
+  waiting+=(boot "${running[-1]}")
   obj=build-deb/proxywarden/obj-$(dpkg-architecture -qDEB_HOST_GNU_TYPE)
   launch e2e env E2E_KEEP="$logs/e2e" ctest --test-dir "$obj" -L e2e --output-on-failure -j 6
-  e2e=${running[-1]}
-  if outcome e2e "$e2e"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
-  if outcome boot "$boot"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+  waiting+=(e2e "${running[-1]}")
 else
-  failed=$((failed + 3))
-  echo "test: e2e      not run: it needs the packages"
-  echo "test: boot     not run: it needs the packages"
+  failed=$((failed + 2))
+  echo "test: e2e       not run: it needs the packages"
+  echo "test: boot      not run: it needs the packages"
 fi
+status=0 && outcome package13 "$package13" || status=$?
+tally $status
+if [[ $status == 0 ]]; then
+  launch boot13 env E2E_KEEP="$logs/e2e" bash e2e/boot/run.sh build-deb-trixie trixie
+  waiting+=(boot13 "${running[-1]}")
+else
+  failed=$((failed + 1))
+  echo "test: boot13    not run: it needs Debian 13's packages"
+fi
+for ((i = 0; i < ${#waiting[@]}; i += 2)); do
+  status=0 && outcome "${waiting[i]}" "${waiting[i + 1]}" || status=$?
+  tally $status
+done
 for i in "${!pids[@]}"; do
-  if outcome "${background[$i]}" "${pids[$i]}"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+  status=0 && outcome "${background[$i]}" "${pids[$i]}" || status=$?
+  tally $status
 done
 echo "test: all steps in $SECONDS s (logs in build-logs/)"
 echo "test: $passed passed, $failed failed"
