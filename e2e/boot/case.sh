@@ -198,17 +198,6 @@ started "old unit deactivating"
 proxy_lives_on "old unit deactivating"
 a_new_proxy "old unit deactivating" "$before"
 
-# Where systemd runs the machine but its manager is out of the caller's reach
-# (a mount namespace that hides its sockets), the launch runs as elsewhere and
-# says why.
-proxy_runs
-capture inside unshare --mount sh -c 'mount -t tmpfs none /run/systemd && mkdir /run/systemd/system &&
-  mount -t tmpfs none /run/dbus && exec /usr/sbin/proxywarden restart'
-started "manager out of reach"
-expect_match "manager out of reach: systemd-run's complaint" "Failed to connect to .*bus" "$ERR"
-expect "manager out of reach: it serves" "200" "$(wait_until 30 serving; mgr_status)"
-pw_inside restart
-
 # A start that leaves no proxy, here with a broken configuration, leaves the
 # boot unit failed; mended, the unit starts it again.
 inside cp /etc/squid3/squid.conf /root/squid.conf.good
@@ -236,10 +225,20 @@ expect "second boot: Debian's squid.service held off" "inactive" "$(unit_of squi
 expect "second boot: no duplicate tmpfiles.d line for Squid" "" "$(inside journalctl -b --no-pager -q | grep -i 'duplicate line.*squid')"
 proxy_lives_on "second boot"
 
-# Purging both packages, the helper library first, stops the proxy and takes
-# away the drop-in, every Squid segment and both units; Debian's squid then
-# starts.
+# Where systemd runs the machine but its manager is out of the caller's reach
+# (a mount namespace that hides its sockets), the launch runs as elsewhere and
+# says why. That proxy, in no unit of its own, is the one purged below.
 proxy_runs
+capture inside unshare --mount sh -c 'mount -t tmpfs none /run/systemd && mkdir /run/systemd/system &&
+  mount -t tmpfs none /run/dbus && exec /usr/sbin/proxywarden restart'
+started "manager out of reach"
+expect_match "manager out of reach: systemd-run's complaint" "Failed to connect to .*bus" "$ERR"
+expect "manager out of reach: it serves" "200" "$(wait_until 30 serving; mgr_status)"
+
+# Purging both packages, the helper library first, stops the proxy, which the
+# program cannot do without it, nor the service manager for a proxy outside
+# its unit, and takes away the drop-in, every Squid segment and both units;
+# Debian's squid then starts.
 capture inside dpkg --purge proxywarden-libunix proxywarden
 fact "purge" "$OUT$ERR"
 expect "purge: dpkg --purge" "0" "$STATUS"
