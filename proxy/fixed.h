@@ -27,7 +27,9 @@ inline constexpr char kLaunchCommand[] = "/usr/sbin/squid -sYC -f /etc/squid3/sq
 // command's SIGKILL ends its main process as a success, not a fault; at
 // shutdown it is stopped after the boot unit's stop and before the network.
 // Where the service manager cannot be reached or still refuses, what it says
-// goes to standard error and the launch command runs as it does elsewhere.
+// goes to standard error and the launch command runs as it does elsewhere,
+// unless the refusal came because another run's launch holds the unit: that
+// proxy is the one the probes find.
 inline constexpr char kLaunchUnitCommand[] =
     "u=proxywarden-squid.service; i=0; while [ $i -lt 50 ]; do "
     "case $(/bin/systemctl show -P ActiveState $u 2>/dev/null) in "
@@ -38,7 +40,8 @@ inline constexpr char kLaunchUnitCommand[] =
     "/usr/bin/systemd-run --unit=$u --description=\"Squid proxy of the appliance, launched by proxywarden\" "
     "--service-type=forking --collect --quiet -p SuccessExitStatus=SIGKILL "
     "-p Before=proxywarden.service -p After=network.target "
-    "/bin/sh -c '%s' >/dev/null || %s";
+    "/bin/sh -c '%s' >/dev/null || case $(/bin/systemctl show -P ActiveState $u 2>/dev/null) in "
+    "active|activating|reloading) ;; *) %s;; esac";
 // The launch command goes into single quotes whole.
 static_assert(std::string_view(kLaunchCommand).find('\'') == std::string_view::npos);
 inline constexpr int kProbes = 6;

@@ -145,8 +145,8 @@ if [[ $release != "$host" ]]; then
   root=$(e2e/boot/root.sh "$release")
   scratch=$(mktemp -d /tmp/proxywarden-package.XXXXXX)
   trap 'rmdir "$scratch"' EXIT
-  # The namespace's mounts end with it.
-  unshare --mount --propagation private --net -- bash "$PWD/scripts/package.sh" --in-root "$release" "$root" "$out" "$scratch"
+  # The namespaces' mounts and processes end with it.
+  unshare --mount --propagation private --net --pid --fork --kill-child -- bash "$PWD/scripts/package.sh" --in-root "$release" "$root" "$out" "$scratch"
   exit 0
 fi
 
