@@ -86,6 +86,8 @@ check "start: the last line" "[Starting]......: Proxy service success pid $pid..
 pw pid
 check "pid" "PID of main proxy service is [$pid]
 " "$OUT"
+# The kid takes its name "(squid-1)" a moment after it starts.
+wait_until 10 pgrep -f '^\(squid-1\)' > /dev/null
 pw ps
 kid=$(ps -o pid= --ppid "$pid" | tr -d ' ')
 # The kid's helper, the pinger, may show beside the master and the kid.
