@@ -139,12 +139,12 @@ launch package env DEB_BUILD_OPTIONS=nocheck bash scripts/package.sh
 package=${running[-1]}
 launch package13 bash scripts/package.sh trixie
 package13=${running[-1]}
-# tally STATUS: counts a step's outcome.
-tally() { if [[ $1 == 0 ]]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi; }
+# counted NAME PID: outcome, and the step counted as passed or failed.
+counted() {
+  if outcome "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)) && return 1; fi
+}
 waiting=()
-status=0 && outcome package "$package" || status=$?
-tally $status
-if [[ $status == 0 ]]; then
+if counted package "$package"; then
   echo "test: running the end-to-end cases against the packages' build, the boot cases beside them"
   launch boot env E2E_KEEP="$logs/e2e" bash e2e/boot/run.sh build-deb bookworm
   waiting+=(boot "${running[-1]}")
@@ -156,9 +156,7 @@ else
   echo "test: e2e       not run: it needs the packages"
   echo "test: boot      not run: it needs the packages"
 fi
-status=0 && outcome package13 "$package13" || status=$?
-tally $status
-if [[ $status == 0 ]]; then
+if counted package13 "$package13"; then
   launch boot13 env E2E_KEEP="$logs/e2e" bash e2e/boot/run.sh build-deb-trixie trixie
   waiting+=(boot13 "${running[-1]}")
 else
@@ -166,12 +164,10 @@ else
   echo "test: boot13    not run: it needs Debian 13's packages"
 fi
 for ((i = 0; i < ${#waiting[@]}; i += 2)); do
-  status=0 && outcome "${waiting[i]}" "${waiting[i + 1]}" || status=$?
-  tally $status
+  counted "${waiting[i]}" "${waiting[i + 1]}" || true
 done
 for i in "${!pids[@]}"; do
-  status=0 && outcome "${background[$i]}" "${pids[$i]}" || status=$?
-  tally $status
+  counted "${background[$i]}" "${pids[$i]}" || true
 done
 echo "test: all steps in $SECONDS s (logs in build-logs/)"
 echo "test: $passed passed, $failed failed"

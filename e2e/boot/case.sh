@@ -84,6 +84,14 @@ unit_warnings() {
 }
 # unit_is UNIT: its state, and its result where it has one.
 unit_is() { echo "$(unit_of "$1" ActiveState) $(unit_of "$1" Result)"; }
+# systemctl_on VERB: systemctl's status for VERB on the boot unit, then the unit's state.
+systemctl_on() {
+  local status=0
+  inside systemctl "$1" proxywarden.service || status=$?
+  echo "$status $(unit_is proxywarden.service)"
+}
+# squid_cgroups: the cgroups that Squid's processes run in, each once.
+squid_cgroups() { for pid in $(squid_pids); do cgroup_of "$pid"; done | sort -u; }
 
 # The installation, inside the booted system, once Debian's squid was stopped
 # and took /run/squid with it: the README's appliance steps, word for word.
@@ -97,9 +105,7 @@ capture inside env DEBIAN_FRONTEND=noninteractive bash -ec "cd /root/debs; $step
 expect "install: the README's steps" "0" "$STATUS"
 [[ $STATUS == 0 ]] || fact "install" "$OUT$ERR"
 expect "install: /run/squid" "squid:squid 755" "$(inside stat -c '%U:%G %a' /run/squid 2>&1)"
-status=0
-inside systemctl start proxywarden.service || status=$?
-expect "install: systemctl start proxywarden" "0 active success" "$status $(unit_is proxywarden.service)"
+expect "install: systemctl start proxywarden" "0 active success" "$(systemctl_on start)"
 proxy_lives_on "install"
 
 # The watchdog: a oneshot service restarts the proxy; systemd then ends what
@@ -169,23 +175,18 @@ expect "shell: the caller's lock and file in Squid's descriptors" "" "$(grep ' -
 stop_began=$EPOCHREALTIME
 pw_inside stop
 fact "console stop" "$(awk "BEGIN { printf \"%.1f s\", $EPOCHREALTIME - $stop_began }"), $(grep -c Waiting <<<"$OUT") waits"
-status=0
-inside systemctl restart proxywarden.service || status=$?
-expect "admin: systemctl restart after the console's stop" "0 active success" "$status $(unit_is proxywarden.service)"
+expect "admin: systemctl restart after the console's stop" "0 active success" "$(systemctl_on restart)"
 proxy_lives_on "admin restart"
 pw_inside restart
-status=0
-inside systemctl stop proxywarden.service || status=$?
-expect "admin: systemctl stop after the console's restart" "0 inactive, no proxy" \
-  "$status $(unit_of proxywarden.service ActiveState), $([[ -z $(main_pid) ]] && echo no proxy || echo "proxy $(main_pid)")"
+expect "admin: systemctl stop after the console's restart" "0 inactive success, no proxy" \
+  "$(systemctl_on stop), $([[ -z $(main_pid) ]] && echo no proxy || echo "proxy $(main_pid)")"
 inside systemctl start proxywarden.service
 
 # Two starts at once, as the console and the watchdog may make them: the one
 # that finds the unit taken leaves the launch to the other.
 pw_inside stop
 inside sh -c '/usr/sbin/proxywarden start > /dev/null 2>&1 & /usr/sbin/proxywarden start > /dev/null 2>&1; wait'
-expect "two starts at once: every Squid in the proxy's unit" "$proxy_unit_cgroup" \
-  "$(for pid in $(squid_pids); do cgroup_of "$pid"; done | sort -u)"
+expect "two starts at once: every Squid in the proxy's unit" "$proxy_unit_cgroup" "$(squid_cgroups)"
 
 # A restart by the program: the kill command's SIGKILL is no fault of the
 # proxy's unit.
@@ -216,9 +217,7 @@ expect "broken configuration: the unit" "failed exit-code" "$(unit_is proxywarde
 expect "broken configuration: systemctl --failed" "proxywarden.service" \
   "$(inside systemctl list-units --failed --plain --no-legend | awk '{ print $1 }' | grep proxywarden)"
 inside cp /root/squid.conf.good /etc/squid3/squid.conf
-status=0
-inside systemctl restart proxywarden.service || status=$?
-expect "configuration mended: systemctl restart proxywarden" "0 active success" "$status $(unit_is proxywarden.service)"
+expect "configuration mended: systemctl restart proxywarden" "0 active success" "$(systemctl_on restart)"
 proxy_lives_on "configuration mended"
 
 # A clean poweroff stops the proxy through the boot unit, without a warning;
@@ -259,8 +258,7 @@ status=0
 inside timeout 120 systemctl start squid.service || status=$?
 state=$(unit_of squid.service ActiveState)
 expect "purge: systemctl start squid" "0 active" "$status $state"
-expect "purge: every Squid in Debian's unit" "/system.slice/squid.service" \
-  "$(for pid in $(squid_pids); do cgroup_of "$pid"; done | sort -u)"
+expect "purge: every Squid in Debian's unit" "/system.slice/squid.service" "$(squid_cgroups)"
 expect "purge: Debian's squid serves" "200" "$([[ $state == active ]] && { wait_until 30 serving; mgr_status; } || echo "squid.service $state")"
 
 finish
