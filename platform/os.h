@@ -60,6 +60,10 @@ struct Glance {
 struct Snapshot {
   Pid pid = 0;
   bool own_pid = true;  // false for a thread's ID
+  // false when its root directory is another than the program's: a process of
+  // another system, in a chroot or a container beside this one. Read with any
+  // look of a process that has a path, or whose path cannot be read.
+  bool own_root = true;
   // The program's path; "" for a process without one (kernel threads, zombies).
   std::string exe;
   std::optional<std::system_error> exe_error;  // why the path could not be read

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/sysinfo.h>
 #include <unistd.h>
 
@@ -141,6 +142,22 @@ std::vector<Pid> list_proc() {
     // A name that starts with a digit is all digits in /proc.
     if (number && *number > 0 && *number <= std::numeric_limits<Pid>::max()) pids.push_back(static_cast<Pid>(*number));
   }
+}
+
+bool shares_root(Pid pid) {
+  static const struct stat own = [] {
+    struct stat root {};
+    if (::stat("/", &root) != 0) throw_errno(errno, "stat /");
+    return root;
+  }();
+  const std::string link = proc_path(pid, "root");
+  struct stat theirs {};
+  if (::stat(link.c_str(), &theirs) != 0) {
+    const int err = errno;
+    if (err == EACCES || err == EPERM) return true;
+    throw_proc_errno(err, "stat " + link);
+  }
+  return theirs.st_dev == own.st_dev && theirs.st_ino == own.st_ino;
 }
 
 std::string read_exe_link(Pid pid) {

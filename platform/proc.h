@@ -28,6 +28,11 @@ std::string read_proc(const std::string& path, ProcFile kind = ProcFile::kMadeWh
 // readlink of /proc/PID/exe; "" for a kernel thread or a zombie.
 std::string read_exe_link(Pid pid);
 
+// Whether PID's root directory is the program's own. True where it may not be
+// examined (another user's process, seen without root): such a caller judges
+// processes as if they all shared its root.
+bool shares_root(Pid pid);
+
 struct ProcStatus {
   Pid tgid = 0;    // the thread group's ID: PID itself for a process
   Pid parent = 0;  // 0 for a parent outside the PID namespace

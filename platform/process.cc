@@ -37,6 +37,8 @@ Snapshot read_snapshot(Pid pid, Look look, UserNames& names, bool own_pid) {
   seen.own_pid = own_pid;
   seen.exe = std::move(path.exe);
   seen.exe_error = std::move(path.exe_error);
+  // A process without a program never counts, whatever its root.
+  if (!seen.exe.empty() || seen.exe_error) seen.own_root = shares_root(pid);
   if (own_pid && look == Look::kPath) return seen;
   const ProcStatus status = read_status(pid);
   seen.own_pid = own_pid || status.tgid == pid;

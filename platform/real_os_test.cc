@@ -23,6 +23,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <utility>
@@ -297,6 +298,32 @@ TEST_F(RealOs, WithoutPidfdsSignalsGoByPidAfterTheLastQueryAndNeverToAThread) {
         << err;
     EXPECT_EQ(target.reap(), 128 + SIGTERM) << err;
   }
+}
+
+TEST_F(RealOs, TellsAProcessWhoseRootDirectoryIsAnother) {
+  int ready[2];
+  ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // A chroot beside the test's system, in a user namespace of its own where
+    // the test is not root.
+    const bool inside = (::geteuid() == 0 || ::unshare(CLONE_NEWUSER) == 0) && ::chroot(dir_.path().c_str()) == 0;
+    if (!inside) cannot(dir_, "chroot");
+    (void)!::write(ready[1], inside ? "y" : "n", 1);
+    ::pause();
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  char answer = 'n';
+  (void)!::read(ready[0], &answer, 1);
+  ::close(ready[0]);
+  std::optional<Snapshot> seen;
+  if (answer == 'y') seen = os_->open_process(child)->look(Look::kPath);
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  if (answer != 'y') GTEST_SKIP() << read_whole_file(dir_ / "cannot");
+  EXPECT_FALSE(seen->own_root);
+  EXPECT_TRUE(os_->open_process(::getpid())->look(Look::kPath).own_root);
 }
 
 TEST_F(RealOs, KillEndsAProcessThatIgnoresTerminate) {

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <string_view>
 
 namespace pw {
 
@@ -18,32 +17,10 @@ inline constexpr long long kPortRangeTop = 65535;
 inline constexpr char kMaxFiledesc[] = "max_filedesc";
 inline constexpr char kPortRangeCommand[] = "%s -w net.ipv4.ip_local_port_range=\"8000 %s\"";
 inline constexpr char kLaunchCommand[] = "/usr/sbin/squid -sYC -f /etc/squid3/squid.conf >/dev/null 2>&1";
-// Where systemd runs the machine, the launch command runs in a service of its
-// own, so that the proxy never belongs to its caller's service, session, mount
-// namespace or environment. A unit of that name left over from an earlier
-// proxy is cleared first: its processes still being stopped are killed, a
-// failed one is reset, and one not yet unloaded is waited for, for at most
-// five seconds. The unit is collected when it ends, even failed; the kill
-// command's SIGKILL ends its main process as a success, not a fault; at
-// shutdown it is stopped after the boot unit's stop and before the network.
-// Where the service manager cannot be reached or still refuses, what it says
-// goes to standard error and the launch command runs as it does elsewhere,
-// unless the refusal came because another run's launch holds the unit: that
-// proxy is the one the probes find.
-inline constexpr char kLaunchUnitCommand[] =
-    "u=proxywarden-squid.service; i=0; while [ $i -lt 50 ]; do "
-    "case $(/bin/systemctl show -P ActiveState $u 2>/dev/null) in "
-    "deactivating) /bin/systemctl kill -s SIGKILL $u >/dev/null 2>&1;; "
-    "failed) /bin/systemctl reset-failed $u >/dev/null 2>&1;; "
-    "inactive) [ \"$(/bin/systemctl show -P LoadState $u 2>/dev/null)\" = loaded ] || break;; "
-    "*) break;; esac; /bin/sleep 0.1; i=$((i + 1)); done; "
-    "/usr/bin/systemd-run --unit=$u --description=\"Squid proxy of the appliance, launched by proxywarden\" "
-    "--service-type=forking --collect --quiet -p SuccessExitStatus=SIGKILL "
-    "-p Before=proxywarden.service -p After=network.target "
-    "/bin/sh -c '%s' >/dev/null || case $(/bin/systemctl show -P ActiveState $u 2>/dev/null) in "
-    "active|activating|reloading) ;; *) %s;; esac";
-// The launch command goes into single quotes whole.
-static_assert(std::string_view(kLaunchCommand).find('\'') == std::string_view::npos);
+// Where systemd runs the machine, the launch asks the service manager to start
+// the proxy's unit, which runs the launch command, and runs that command itself
+// only where the manager cannot be reached in time (the script says how).
+inline constexpr char kLaunchUnitCommand[] = "/usr/libexec/proxywarden/launch-squid";
 inline constexpr int kProbes = 6;
 
 inline constexpr char kAlreadyStartedLine[] = "[Starting]......: Already started pid %s";

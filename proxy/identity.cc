@@ -11,7 +11,9 @@ bool runs_proxy(const std::string& exe) { return exe.find(kSquidBinary) != std::
 }  // namespace
 
 Identity verdict_of(const Snapshot& seen, Pid candidate) {
-  if (!seen.own_pid) return Identity::kNeither;
+  // Another system's processes are never the appliance's, even under the same
+  // uid or PID.
+  if (!seen.own_pid || !seen.own_root) return Identity::kNeither;
   const bool named = candidate > 0 && seen.pid == candidate;
   const bool proxy_user = seen.owner == kProxyUser;
   if (seen.exe_error) {

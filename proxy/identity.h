@@ -15,9 +15,10 @@ enum class Identity { kNeither, kProxyUser, kMain };
 // names, read once for the decision at hand (0 for none). The main process is
 // either the candidate, when it runs the proxy's program or its path may not be
 // read, or a process of the proxy user that runs the proxy's program. A proxy
-// user's process has a path and the proxy user as its owner. A thread's ID is
-// none of them; unless the PID file names it, neither is a process whose owner
-// was not looked at.
+// user's process has a path and the proxy user as its owner. A thread's ID, and
+// a process whose root directory is not the program's, are none of them;
+// unless the PID file names it, neither is a process whose owner was not
+// looked at.
 // Throws the path's error for a process of the proxy user whose path could not
 // be read, and for the candidate when that error is not a refusal.
 Identity verdict_of(const Snapshot& seen, Pid candidate);

@@ -21,8 +21,11 @@ TEST(VerdictOf, JudgesWhatOneLookSawWithAndWithoutThePidFilesCandidate) {
     std::optional<std::string> owner;
     bool thread;
     std::optional<Identity> named, unnamed;  // the PID file names it, or names none
+    bool other_root = false;                 // a process of a chroot or a container beside this system
   } cases[] = {
       {"the proxy user's proxy", kSquidBinary, 0, kProxyUser, false, kMain, kMain},
+      {"another system's proxy", kSquidBinary, 0, kProxyUser, false, kNeither, kNeither, true},
+      {"another system's helper", "/usr/lib/squid/pinger", 0, kProxyUser, false, kNeither, kNeither, true},
       {"a longer path", "/opt/usr/sbin/squid-6", 0, kProxyUser, false, kMain, kMain},
       {"the proxy user's helper", "/usr/lib/squid/pinger", 0, kProxyUser, false, kUser, kUser},
       {"the proxy user's, without a path", "", 0, kProxyUser, false, kNeither, kNeither},
@@ -41,6 +44,7 @@ TEST(VerdictOf, JudgesWhatOneLookSawWithAndWithoutThePidFilesCandidate) {
     Snapshot seen;
     seen.pid = kPid;
     seen.own_pid = !c.thread;
+    seen.own_root = !c.other_root;
     seen.exe = c.exe;
     if (c.exe_error != 0) seen.exe_error = std::system_error(c.exe_error, std::generic_category(), "readlink");
     seen.owner = c.owner;

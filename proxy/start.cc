@@ -20,7 +20,7 @@ bool squid_start(Os& os) {
   os.out(fill(kPortRangeLine, {std::to_string(top)}));
   os.shell(fill(kPortRangeCommand, {kSysctl, std::to_string(top)}));
   os.out(kLaunchLine);
-  os.shell(os.booted_with_systemd() ? fill(kLaunchUnitCommand, {kLaunchCommand, kLaunchCommand}) : kLaunchCommand);
+  os.shell(os.booted_with_systemd() ? kLaunchUnitCommand : kLaunchCommand);
 
   for (int probe = 0; probe < kProbes; ++probe) {
     const auto found = squid_pid(os);

@@ -15,25 +15,9 @@ const FakeProcess kProxy{.exe = kSquidBinary, .user = kProxyUser};
 using SquidStart = FakeMachineTest;
 
 TEST_F(SquidStart, FindsTheProxyAtTheFirstProbe) {
-  // Where systemd runs the machine, the same launch runs in a service of its
-  // own, after a leftover unit of that name is cleared, and runs as elsewhere
-  // where the service manager refuses, unless another run's launch holds it.
+  // Where systemd runs the machine, the launch goes through the proxy's unit.
   for (const bool systemd : {false, true}) {
-    const std::string launch =
-        systemd ? "u=proxywarden-squid.service; i=0; while [ $i -lt 50 ]; do "
-                  "case $(/bin/systemctl show -P ActiveState $u 2>/dev/null) in "
-                  "deactivating) /bin/systemctl kill -s SIGKILL $u >/dev/null 2>&1;; "
-                  "failed) /bin/systemctl reset-failed $u >/dev/null 2>&1;; "
-                  "inactive) [ \"$(/bin/systemctl show -P LoadState $u 2>/dev/null)\" = loaded ] || break;; "
-                  "*) break;; esac; /bin/sleep 0.1; i=$((i + 1)); done; "
-                  "/usr/bin/systemd-run --unit=$u "
-                  "--description=\"Squid proxy of the appliance, launched by proxywarden\" "
-                  "--service-type=forking --collect --quiet -p SuccessExitStatus=SIGKILL "
-                  "-p Before=proxywarden.service -p After=network.target "
-                  "/bin/sh -c '/usr/sbin/squid -sYC -f /etc/squid3/squid.conf >/dev/null 2>&1' >/dev/null || "
-                  "case $(/bin/systemctl show -P ActiveState $u 2>/dev/null) in active|activating|reloading) ;; "
-                  "*) /usr/sbin/squid -sYC -f /etc/squid3/squid.conf >/dev/null 2>&1;; esac"
-                : "/usr/sbin/squid -sYC -f /etc/squid3/squid.conf >/dev/null 2>&1";
+    const std::string launch = systemd ? kLaunchUnitCommand : kLaunchCommand;
     FakeOs os(db_);
     if (systemd) os.boot_with_systemd();
     os.on_shell(launch, [&] { os.add_process(901, kProxy); });

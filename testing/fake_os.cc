@@ -91,7 +91,9 @@ Snapshot FakeOs::look(Pid pid, int generation, Look look) {
   Snapshot seen;
   seen.pid = pid;
   try {
-    seen.exe = query(pid, "exe", generation).exe;
+    const FakeProcess found = query(pid, "exe", generation);
+    seen.exe = found.exe;
+    seen.own_root = !found.other_root;
   } catch (const ProcessEnded&) {
     throw;
   } catch (const std::system_error& e) {

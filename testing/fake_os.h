@@ -24,6 +24,7 @@ struct FakeProcess {
   std::vector<std::string> command_line{};
   double cpu_percent = 0;  // CPU share the process uses, constant over time
   double memory_percent = 0;
+  bool other_root = false;  // its root directory is not the program's
 };
 
 class FakeOs final : public Os {
