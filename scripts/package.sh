@@ -150,8 +150,15 @@ if [[ $release != "$host" ]]; then
   exit 0
 fi
 
-(cd "$out/proxywarden" && apt-get build-dep -y -o DPkg::Lock::Timeout=600 ./) > "$out/build-dep.log" 2>&1 ||
-  { cat "$out/build-dep.log"; exit 1; }
+# What building and checking need beyond the build dependencies, where it is
+# missing (scripts/deps.sh installs it too); then the build dependencies.
+{
+  for tool in dpkg-buildpackage lintian hardening-check readelf; do
+    command -v "$tool" > /dev/null || { apt-get update && apt-get install -y --no-install-recommends \
+      -o DPkg::Lock::Timeout=600 dpkg-dev lintian devscripts binutils; break; }
+  done
+  cd "$out/proxywarden" && apt-get build-dep -y -o DPkg::Lock::Timeout=600 ./
+} > "$out/build-dep.log" 2>&1 || { cat "$out/build-dep.log"; exit 1; }
 build_and_check "$out"
 
 mkdir archives

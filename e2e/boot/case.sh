@@ -7,15 +7,20 @@
 # every step is followed by the check of its outcome.
 #
 # An administrator stops Debian's squid, which takes /run/squid with it, and
-# follows the README's appliance steps. The proxy then has to outlive whoever
-# started it (a watchdog's oneshot service, a console's service with
-# KillMode=mixed and a private /tmp once it is stopped, an administrator's
-# shell under flock); to start where an old unit of its name is still being
-# stopped and where the service manager is out of reach; to leave the boot
-# unit failed when it cannot start; to restart without a warning; and to
-# start at the next boot after a clean poweroff. Purging both packages, the
-# helper library first, then stops it and leaves nothing that keeps Debian's
-# own squid from starting.
+# follows the README's appliance steps. The proxy then has to run in its own
+# unit and outlive whoever started it (a watchdog's oneshot service, a
+# console's service with KillMode=mixed and a private /tmp once it is
+# stopped, an administrator's shell under flock, ten restarts at once from a
+# service, a start while the service manager re-executes itself); to leave
+# its unit inactive after the console's stop, without a warning, and answer
+# the administrator's systemctl; to launch once and leave the units failed
+# when it cannot start; to follow an upgrade of Debian's squid; to start
+# within a deadline with the service manager frozen, and out of its reach; and
+# to start at the next boot after a clean poweroff. A chroot beside the
+# container, on the machine's process table, installs and purges the packages
+# without touching it. Purging both packages, the helper library first, then
+# stops the proxy in seconds and leaves nothing that keeps Debian's own squid
+# from starting.
 
 # expect LABEL EXPECTED ACTUAL, expect_match LABEL EXTENDED-REGEX ACTUAL:
 # check and check_match, with a line for a check that passed too.
@@ -84,14 +89,26 @@ unit_warnings() {
 }
 # unit_is UNIT: its state, and its result where it has one.
 unit_is() { echo "$(unit_of "$1" ActiveState) $(unit_of "$1" Result)"; }
-# systemctl_on VERB: systemctl's status for VERB on the boot unit, then the unit's state.
+# systemctl_on VERB [UNIT]: systemctl's status for VERB on UNIT (the boot
+# unit by default), then the unit's state.
 systemctl_on() {
-  local status=0
-  inside systemctl "$1" proxywarden.service || status=$?
-  echo "$status $(unit_is proxywarden.service)"
+  local status=0 unit=${2:-proxywarden.service}
+  inside systemctl "$1" "$unit" || status=$?
+  echo "$status $(unit_is "$unit")"
+}
+# timed_run ACTION: the program's ACTION, and how long it took.
+timed_run() {
+  local began=$EPOCHREALTIME
+  pw_inside "$1"
+  fact "console $1" "$(awk "BEGIN { printf \"%.1f s\", $EPOCHREALTIME - $began }"), $(grep -c Waiting <<<"$OUT") waits"
 }
 # squid_cgroups: the cgroups that Squid's processes run in, each once.
 squid_cgroups() { for pid in $(squid_pids); do cgroup_of "$pid"; done | sort -u; }
+# squid_masters: the Squid processes whose parent runs no Squid.
+squid_masters() {
+  inside sh -c 'for p in /proc/[0-9]*; do case $(readlink $p/exe) in /usr/sbin/squid*)
+    case $(readlink /proc/$(awk "/^PPid:/ { print \$2 }" $p/status)/exe) in /usr/sbin/squid*) ;; *) echo ${p#/proc/};; esac;; esac; done' 2> /dev/null
+}
 
 # The installation, inside the booted system, once Debian's squid was stopped
 # and took /run/squid with it: the README's appliance steps, word for word.
@@ -170,55 +187,107 @@ fact "shell: Squid's descriptors" "$listing"
 expect "shell: the main process's descriptors listed" "yes" "$(grep -q "^$PROXY 0 -> " <<<"$listing" && echo yes)"
 expect "shell: the caller's lock and file in Squid's descriptors" "" "$(grep ' -> /root/' <<<"$listing")"
 
-# The console stops the proxy, then the administrator restarts the unit; the
-# console restarts it, then the administrator stops the unit.
-stop_began=$EPOCHREALTIME
-pw_inside stop
-fact "console stop" "$(awk "BEGIN { printf \"%.1f s\", $EPOCHREALTIME - $stop_began }"), $(grep -c Waiting <<<"$OUT") waits"
-expect "admin: systemctl restart after the console's stop" "0 active success" "$(systemctl_on restart)"
-proxy_lives_on "admin restart"
-pw_inside restart
-expect "admin: systemctl stop after the console's restart" "0 inactive success, no proxy" \
-  "$(systemctl_on stop), $([[ -z $(main_pid) ]] && echo no proxy || echo "proxy $(main_pid)")"
-inside systemctl start proxywarden.service
-
-# Two starts at once, as the console and the watchdog may make them: the one
-# that finds the unit taken leaves the launch to the other.
-pw_inside stop
-inside sh -c '/usr/sbin/proxywarden start > /dev/null 2>&1 & /usr/sbin/proxywarden start > /dev/null 2>&1; wait'
-expect "two starts at once: every Squid in the proxy's unit" "$proxy_unit_cgroup" "$(squid_cgroups)"
-
-# A restart by the program: the kill command's SIGKILL is no fault of the
-# proxy's unit.
+# The console stops the proxy: its unit ends too, not failed, and the
+# administrator starts it; the console restarts the proxy, and the
+# administrator stops its unit. Neither run leaves a warning.
 proxy_runs
 since=$(cursor)
-pw_inside restart
-started "restart"
-expect "restart: warnings about the proxy's units" "" "$(unit_warnings "$since")"
-proxy_lives_on "restart"
+timed_run stop
+expect "console stop: the proxy's unit" "inactive success" "$(unit_is proxywarden-squid.service)"
+expect "admin: systemctl start proxywarden-squid after the console's stop" "0 active success" "$(systemctl_on start proxywarden-squid.service)"
+proxy_lives_on "admin start"
+timed_run restart
+started "console restart"
+expect "console stop and restart: warnings about the proxy's units" "" "$(unit_warnings "$since")"
+expect "admin: systemctl stop proxywarden-squid after the console's restart" "0 inactive success, no proxy" \
+  "$(systemctl_on stop proxywarden-squid.service), $([[ -z $(main_pid) ]] && echo no proxy || echo "proxy $(main_pid)")"
 
-# A process of the proxy's unit that outlives SIGTERM keeps the old unit
-# deactivating once the stop is done; the launch clears it.
+# Ten restarts at once, from a watchdog's oneshot service: every proxy they
+# launch runs in its unit and outlives the service.
+cat > "$machine/etc/systemd/system/e2e-crowd.service" <<'UNIT'
+[Service]
+Type=oneshot
+ExecStart=/bin/sh -c 'for i in 0 1 2 3 4 5 6 7 8 9; do /usr/sbin/proxywarden restart > /dev/null 2>&1 & done; wait'
+UNIT
+inside systemctl daemon-reload
+proxy_runs
+inside timeout 120 systemctl start e2e-crowd.service
+expect "ten restarts at once: every Squid in the proxy's unit" "$proxy_unit_cgroup" "$(squid_cgroups)"
+proxy_lives_on "ten restarts at once"
+
+# The service manager re-executes itself (as an upgrade of systemd makes it)
+# a few milliseconds into a start: the start still goes through the unit.
+pw_inside stop
+inside sh -c '/usr/sbin/proxywarden start > /dev/null 2>&1 & sleep 0.02; systemctl daemon-reexec; wait'
+proxy_lives_on "manager re-executed during a start"
+
+# A process of the proxy's unit that outlives SIGTERM is no reason to wait.
 proxy_runs
 before=$PROXY
 inside sh -c 'sh -c "trap \"\" TERM; exec sleep 300" < /dev/null > /dev/null 2>&1 &
   echo $! > /sys/fs/cgroup'"$proxy_unit_cgroup"'/cgroup.procs'
 pw_inside restart
-started "old unit deactivating"
-proxy_lives_on "old unit deactivating"
-a_new_proxy "old unit deactivating" "$before"
+started "a process that outlives SIGTERM"
+proxy_lives_on "a process that outlives SIGTERM"
+a_new_proxy "a process that outlives SIGTERM" "$before"
 
 # A start that leaves no proxy, here with a broken configuration, leaves the
-# boot unit failed; mended, the unit starts it again.
+# boot unit failed, and launches Squid once; mended, the unit starts it again.
+# A wrapper in Squid's place counts its launches.
 inside cp /etc/squid3/squid.conf /root/squid.conf.good
 inside sh -c 'echo "acl broken nosuchtype value" >> /etc/squid3/squid.conf'
+inside mv /usr/sbin/squid /usr/sbin/squid.real
+cat > "$machine/usr/sbin/squid" <<'WRAPPER'
+#!/bin/sh
+case " $* " in *" -sYC "*) echo launch >> /run/e2e-launches ;; esac
+exec /usr/sbin/squid.real "$@"
+WRAPPER
+chmod 755 "$machine/usr/sbin/squid"
 inside systemctl restart proxywarden.service || true
+expect "broken configuration: Squid's launches" "1" "$(inside cat /run/e2e-launches | wc -l)"
+inside mv /usr/sbin/squid.real /usr/sbin/squid
 expect "broken configuration: the unit" "failed exit-code" "$(unit_is proxywarden.service)"
-expect "broken configuration: systemctl --failed" "proxywarden.service" \
-  "$(inside systemctl list-units --failed --plain --no-legend | awk '{ print $1 }' | grep proxywarden)"
+expect "broken configuration: systemctl --failed" "proxywarden-squid.service proxywarden.service" \
+  "$(inside systemctl list-units --failed --plain --no-legend | awk '{ print $1 }' | grep proxywarden | paste -sd ' ')"
 inside cp /root/squid.conf.good /etc/squid3/squid.conf
-expect "configuration mended: systemctl restart proxywarden" "0 active success" "$(systemctl_on restart)"
+expect "configuration mended: systemctl restart proxywarden" "0 active success" "$(systemctl_on restart proxywarden.service)"
 proxy_lives_on "configuration mended"
+
+# An upgrade or a reinstall of Debian's squid restarts a running proxy on the
+# new program, through the program (its journal row tells), and leaves a
+# stopped one stopped.
+reinstall_squid() { inside env DEBIAN_FRONTEND=noninteractive sh -c 'dpkg -i /var/cache/apt/archives/squid_*.deb' > /dev/null; }
+proxy_runs
+before=$PROXY
+reinstall_squid
+proxy_lives_on "squid reinstalled"
+a_new_proxy "squid reinstalled" "$before"
+expect "squid reinstalled: the journal's last row" "Success Starting proxy service with PID $PROXY" \
+  "$(inside sqlite3 /home/brantel/SQLITE/system_events.db 'SELECT subject FROM squid_admin_mysql ORDER BY rowid DESC LIMIT 1')"
+expect "squid reinstalled: programs that were deleted, still running" "" \
+  "$(inside sh -c 'for p in /proc/[0-9]*; do readlink $p/exe; done 2> /dev/null' | grep deleted)"
+pw_inside stop
+reinstall_squid
+expect "squid reinstalled, the proxy stopped: a proxy" "" "$(main_pid)"
+
+# With the service manager frozen, a start gives up on it within its deadline
+# and launches Squid itself; once the manager runs again, nothing of the
+# launch is left, and one Squid runs.
+kill -STOP "$leader"
+began=$EPOCHREALTIME
+capture inside /usr/sbin/proxywarden start
+took=$(awk "BEGIN { printf \"%.1f\", $EPOCHREALTIME - $began }")
+kill -CONT "$leader"
+fact "manager frozen" "the start took $took s"
+started "manager frozen"
+expect "manager frozen: the start's time" "under 12 s" "$(awk "BEGIN { print ($took < 12) ? \"under 12 s\" : \"$took s\" }")"
+expect_match "manager frozen: what the launch says" "did not take the start" "$ERR"
+wait_until 30 booted
+expect "manager frozen, then running: the launch's processes left" "" "$(inside pgrep -a -f 'launch-squid|systemctl start|systemd-run')"
+expect "manager frozen, then running: Squid's masters" "1" "$(squid_masters | wc -w)"
+expect "manager frozen, then running: it serves" "200" "$(wait_until 30 serving; mgr_status)"
+pw_inside restart
+proxy_lives_on "manager frozen, then a restart"
 
 # A clean poweroff stops the proxy through the boot unit, without a warning;
 # the next boot starts it, and Debian's squid stays off.
@@ -243,12 +312,38 @@ started "manager out of reach"
 expect_match "manager out of reach: systemd-run's complaint" "Failed to connect to .*bus" "$ERR"
 expect "manager out of reach: it serves" "200" "$(wait_until 30 serving; mgr_status)"
 
+# A chroot of the same release beside the container, on the machine's
+# process table, as builders and piuparts use one: installing and purging the
+# packages there, with and without a policy-rc.d that forbids every action,
+# leaves the container's proxy alone, and the program there sees no proxy.
+chroot_dir=$scratch/beside
+mkdir -p "$chroot_dir/upper" "$chroot_dir/work" "$chroot_dir/root"
+mount -t overlay overlay -o "lowerdir=$root,upperdir=$chroot_dir/upper,workdir=$chroot_dir/work" "$chroot_dir/root"
+mount -t proc proc "$chroot_dir/root/proc"
+cp "$debs"/proxywarden_*.deb "$debs"/proxywarden-libunix_*.deb "$chroot_dir/root/root/"
+beside() { chroot "$chroot_dir/root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root DEBIAN_FRONTEND=noninteractive "$@"; }
+proxy_runs
+for policy in none forbidding; do
+  [[ $policy == none ]] || printf '#!/bin/sh\nexit 101\n' > "$chroot_dir/root/usr/sbin/policy-rc.d"
+  chmod -f 755 "$chroot_dir/root/usr/sbin/policy-rc.d"
+  capture beside sh -c 'dpkg -i /root/proxywarden_*.deb /root/proxywarden-libunix_*.deb && proxywarden pid'
+  expect "chroot beside ($policy policy-rc.d): installed, pid" "PID of main proxy service is [None]" "$(last_line "$OUT")"
+  capture beside dpkg --purge proxywarden-libunix proxywarden
+  expect "chroot beside ($policy policy-rc.d): purged" "0" "$STATUS"
+  expect "chroot beside ($policy policy-rc.d): the container's proxy" "$PROXY" "$(main_pid)"
+done
+umount -R "$chroot_dir/root"
+
 # Purging both packages, the helper library first, stops the proxy, which the
 # program cannot do without it, nor the service manager for a proxy outside
 # its unit, and takes away the drop-in, every Squid segment and both units;
 # Debian's squid then starts.
+began=$EPOCHREALTIME
 capture inside dpkg --purge proxywarden-libunix proxywarden
+took=$(awk "BEGIN { printf \"%.1f\", $EPOCHREALTIME - $began }")
 fact "purge" "$OUT$ERR"
+fact "purge" "took $took s"
+expect "purge: its time" "under 15 s" "$(awk "BEGIN { print ($took < 15) ? \"under 15 s\" : \"$took s\" }")"
 expect "purge: dpkg --purge" "0" "$STATUS"
 expect "purge: no Squid left" "" "$(squid_pids)"
 expect "purge: no Squid segment left" "" "$(inside find /dev/shm -name '*squid*')"

@@ -5,7 +5,8 @@
 # (Debian 13). The root lives outside the checkout, in
 # PROXYWARDEN_E2E_ROOTS/RELEASE (by default /var/cache/proxywarden-e2e/RELEASE),
 # and is made again when it is missing or was made with another list of
-# packages. Making it takes a few minutes: debootstrap fetches from the Debian
+# packages, or keeping others of them (Squid's stay, for the case to reinstall
+# it). Making it takes a few minutes: debootstrap fetches from the Debian
 # mirror that apt uses on this machine (PROXYWARDEN_E2E_MIRROR overrides it).
 # The container has no network, so the root holds from the start everything
 # the case needs besides the packages under test: systemd, Debian's squid,
@@ -25,6 +26,7 @@ if [[ $release != "$(. /etc/os-release && echo "${VERSION_CODENAME:-}")" ]]; the
   packages+=,build-essential,cmake,debhelper,libsqlite3-dev,libgtest-dev,libgmock-dev,lintian,devscripts,pkg-config,file,perl-openssl-defaults,gpgv
 fi
 stamp=.proxywarden-e2e-packages
+packages_and_kept="$packages; squid*.deb kept"
 
 # The mirror serving this machine's release's main, from the one-line and the
 # deb822 sources; the other release comes from the same mirror.
@@ -49,7 +51,7 @@ mirror() {
 mkdir -p "$(dirname "$root")"
 exec 9> "$root.lock"
 flock 9
-if [[ "$(cat "$root/$stamp" 2> /dev/null)" != "$packages" ]]; then
+if [[ "$(cat "$root/$stamp" 2> /dev/null)" != "$packages_and_kept" ]]; then
   url=${PROXYWARDEN_E2E_MIRROR:-$(mirror | head -n 1)}
   url=${url:-http://deb.debian.org/debian}
   new=$root.new
@@ -62,8 +64,10 @@ if [[ "$(cat "$root/$stamp" 2> /dev/null)" != "$packages" ]]; then
     echo "root.sh: debootstrap failed (log in $root.log)" >&2
     exit 1
   fi
-  rm -rf "$new"/var/cache/apt/archives/*.deb "$new"/var/lib/apt/lists/*_Packages
-  echo "$packages" > "$new/$stamp"
+  # Squid's own packages stay, for the case to reinstall Squid.
+  find "$new"/var/cache/apt/archives -name '*.deb' ! -name 'squid*' -delete
+  rm -rf "$new"/var/lib/apt/lists/*_Packages
+  echo "$packages_and_kept" > "$new/$stamp"
   mv "$new" "$root"
 fi
 echo "$root"

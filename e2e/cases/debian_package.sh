@@ -103,11 +103,14 @@ new_pid=$(main_pid)
 [[ "$new_pid" != "$pid" ]] || check "restart: the PID changed" "not $pid" "$new_pid"
 
 # An upgrade of Debian's squid package applies its tmpfiles.d entry for
-# /run/squid again, and the package's trigger undoes that. The restart it asks
-# for is refused here by policy-rc.d, as the drop-in refuses it under systemd.
+# /run/squid again, and the package's trigger undoes that. Its restarts, of
+# Debian's Squid and of the appliance's, are refused here by policy-rc.d.
 printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d && chmod 755 /usr/sbin/policy-rc.d
 dpkg -i "$debs"/archives/squid_*.deb > upgrade.log 2>&1
 check "after an upgrade of Debian's squid: /run/squid" "squid:squid 755 /run/squid" "$(owners | head -n 1)"
+check "after an upgrade of Debian's squid, restarts forbidden: the proxy" "$new_pid" "$(main_pid)"
+# From here on, policy-rc.d forbids Debian's Squid only.
+printf '#!/bin/sh\ncase $1 in squid*) exit 101 ;; esac\n' > /usr/sbin/policy-rc.d
 
 # What a reboot does to /run, and what the boot's systemd-tmpfiles then makes
 # of the entries for /run/squid, Debian's among them: no word about them.
