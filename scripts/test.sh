@@ -10,18 +10,20 @@
 #   sanitize  the unit tests under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   fuzz      the kept fuzz inputs replayed, then each target fuzzed for
 #             FUZZ_SECONDS (5 here);
-#   lint      clang-format and clang-tidy;
+#   lint      clang-format, clang-tidy, and shellcheck of the shipped scripts;
 #   package13 the same packages built, with their unit tests run, lintian and
 #             hardening-check, on Debian 13 (trixie), in a root of that release
 #             (scripts/package.sh trixie), beside package;
 #   boot, boot13
 #             Debian 12, and Debian 13, booted with systemd as PID 1 in a
 #             container, Debian's squid running: the packages of that release
-#             installed as the README says, the proxy outliving the services
-#             and the shell that restart it, starting where an old unit is
-#             still stopping or the service manager is out of reach, the boot
-#             unit failed when no proxy starts, a second boot after a clean
-#             poweroff, then both packages purged (e2e/boot/run.sh);
+#             installed as the README says, the proxy in its own unit
+#             outliving the services and the shell that restart it, ten
+#             restarts at once, a re-executing and a frozen service manager,
+#             one launch and failed units when no proxy starts, an upgrade of
+#             Squid, a chroot beside it installing and purging, a second boot
+#             after a clean poweroff, then both packages purged
+#             (e2e/boot/run.sh);
 #   root      the Debian 12 root of the boot case, made with debootstrap where
 #             it is missing and kept outside the checkout; package13 makes
 #             Debian 13's the same way.

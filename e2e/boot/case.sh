@@ -122,6 +122,8 @@ capture inside env DEBIAN_FRONTEND=noninteractive bash -ec "cd /root/debs; $step
 expect "install: the README's steps" "0" "$STATUS"
 [[ $STATUS == 0 ]] || fact "install" "$OUT$ERR"
 expect "install: /run/squid" "squid:squid 755" "$(inside stat -c '%U:%G %a' /run/squid 2>&1)"
+expect "install: systemd-analyze verify of the units" "" \
+  "$(inside systemd-analyze verify --man=no proxywarden.service proxywarden-squid.service 2>&1)"
 expect "install: systemctl start proxywarden" "0 active success" "$(systemctl_on start)"
 proxy_lives_on "install"
 
