@@ -96,11 +96,15 @@ systemctl_on() {
   inside systemctl "$1" "$unit" || status=$?
   echo "$status $(unit_is "$unit")"
 }
+# seconds_since BEGAN: the seconds since EPOCHREALTIME was BEGAN.
+seconds_since() { awk "BEGIN { printf \"%.1f\", $EPOCHREALTIME - $1 }"; }
+# under LIMIT SECONDS: "under LIMIT s" when SECONDS is less, else SECONDS.
+under() { awk "BEGIN { print ($2 < $1) ? \"under $1 s\" : \"$2 s\" }"; }
 # timed_run ACTION: the program's ACTION, and how long it took.
 timed_run() {
   local began=$EPOCHREALTIME
   pw_inside "$1"
-  fact "console $1" "$(awk "BEGIN { printf \"%.1f s\", $EPOCHREALTIME - $began }"), $(grep -c Waiting <<<"$OUT") waits"
+  fact "console $1" "$(seconds_since "$began") s, $(grep -c Waiting <<<"$OUT") waits"
 }
 # squid_cgroups: the cgroups that Squid's processes run in, each once.
 squid_cgroups() { for pid in $(squid_pids); do cgroup_of "$pid"; done | sort -u; }
@@ -195,7 +199,8 @@ expect "shell: the caller's lock and file in Squid's descriptors" "" "$(grep ' -
 proxy_runs
 since=$(cursor)
 timed_run stop
-expect "console stop: the proxy's unit" "inactive success" "$(unit_is proxywarden-squid.service)"
+expect "console stop: the proxy's unit" "loaded inactive success" \
+  "$(unit_of proxywarden-squid.service LoadState) $(unit_is proxywarden-squid.service)"
 expect "admin: systemctl start proxywarden-squid after the console's stop" "0 active success" "$(systemctl_on start proxywarden-squid.service)"
 proxy_lives_on "admin start"
 timed_run restart
@@ -278,11 +283,11 @@ expect "squid reinstalled, the proxy stopped: a proxy" "" "$(main_pid)"
 kill -STOP "$leader"
 began=$EPOCHREALTIME
 capture inside /usr/sbin/proxywarden start
-took=$(awk "BEGIN { printf \"%.1f\", $EPOCHREALTIME - $began }")
+took=$(seconds_since "$began")
 kill -CONT "$leader"
 fact "manager frozen" "the start took $took s"
 started "manager frozen"
-expect "manager frozen: the start's time" "under 12 s" "$(awk "BEGIN { print ($took < 12) ? \"under 12 s\" : \"$took s\" }")"
+expect "manager frozen: the start's time" "under 12 s" "$(under 12 "$took")"
 expect_match "manager frozen: what the launch says" "did not take the start" "$ERR"
 wait_until 30 booted
 expect "manager frozen, then running: the launch's processes left" "" "$(inside pgrep -a -f 'launch-squid|systemctl start|systemd-run')"
@@ -303,6 +308,16 @@ expect "second boot: proxywarden.service" "active success" "$(unit_is proxywarde
 expect "second boot: Debian's squid.service held off" "inactive" "$(unit_of squid.service ActiveState)"
 expect "second boot: no duplicate tmpfiles.d line for Squid" "" "$(inside journalctl -b --no-pager -q | grep -i 'duplicate line.*squid')"
 proxy_lives_on "second boot"
+
+# Removing both packages, the helper library first, stops the proxy in its
+# unit within seconds, not Squid's shutdown_lifetime; then they go back.
+proxy_runs
+began=$EPOCHREALTIME
+capture inside dpkg --remove proxywarden-libunix proxywarden
+took=$(seconds_since "$began")
+fact "remove" "took $took s"
+expect "remove: its status and time, the Squids left" "0, under 15 s, " "$STATUS, $(under 15 "$took"), $(squid_pids)"
+inside sh -c 'dpkg -i /root/debs/*.deb' > /dev/null
 
 # Where systemd runs the machine but its manager is out of the caller's reach
 # (a mount namespace that hides its sockets), the launch runs as elsewhere and
@@ -340,12 +355,8 @@ umount -R "$chroot_dir/root"
 # program cannot do without it, nor the service manager for a proxy outside
 # its unit, and takes away the drop-in, every Squid segment and both units;
 # Debian's squid then starts.
-began=$EPOCHREALTIME
 capture inside dpkg --purge proxywarden-libunix proxywarden
-took=$(awk "BEGIN { printf \"%.1f\", $EPOCHREALTIME - $began }")
 fact "purge" "$OUT$ERR"
-fact "purge" "took $took s"
-expect "purge: its time" "under 15 s" "$(awk "BEGIN { print ($took < 15) ? \"under 15 s\" : \"$took s\" }")"
 expect "purge: dpkg --purge" "0" "$STATUS"
 expect "purge: no Squid left" "" "$(squid_pids)"
 expect "purge: no Squid segment left" "" "$(inside find /dev/shm -name '*squid*')"
