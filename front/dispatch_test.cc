@@ -41,26 +41,28 @@ TEST(ChooseAction, EveryEarlierWordWinsOverEveryLaterOne) {
   }
 }
 
-TEST(Run, WithoutAnActionWordDoesNothingAndPidPrintsTheMainPidOrNone) {
+TEST(Run, WithoutAnActionWordDoesNothingAndPidAndPsPrintWhatRuns) {
   FakeOs os;
   run(os, {"pid"});
   os.add_process(812, {.exe = kSquidBinary, .user = kProxyUser});
   run(os, {"status", "PID", "Stop"});
   EXPECT_TRUE(os.settings_read().empty());
   run(os, {"pid"});
+  run(os, {"ps"});
   EXPECT_EQ(os.trace(),
-            (std::vector<std::string>{"PID of main proxy service is [None]", "PID of main proxy service is [812]"}));
+            (std::vector<std::string>{"PID of main proxy service is [None]", "PID of main proxy service is [812]",
+                                      "[812] '/usr/sbin/squid'[[]] (1)"}));
 }
 
 TEST(Run, EachWordRunsItsOwnAction) {
-  // What each action does first, with no proxy running, tells them apart.
+  // What each action does first, with no proxy running, tells them apart (ps,
+  // which prints nothing then, is above).
   const struct {
     const char* word;
     std::vector<std::string> trace;
   } cases[] = {
       {"start", {fill(kPortRangeLine, {"65535"}), shell_entry(fill(kPortRangeCommand, {kSysctl, "65535"}))}},
       {"stop", {kNoOthersLine, write_entry(kStartStopProgress, progress_record(110, "Stopping {failed}..."))}},
-      {"ps", {}},
       {"pid", {"PID of main proxy service is [None]"}},
       {"restart", {write_entry(kRestartProgress, progress_record(35, "Stopping...")), kNoOthersLine}},
       {"reload-timeout", {kJournalEntry, shell_entry(kReconfigureCommand)}},

@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 
 #include "proxy/fixed.h"
+#include "testing/fake_os.h"
 
 namespace pw {
 namespace {
 
+// What one look shows a process to be, with and without the PID file naming it.
 TEST(VerdictOf, JudgesWhatOneLookSawWithAndWithoutThePidFilesCandidate) {
   constexpr Pid kPid = 812;
   const std::optional<std::string> kNotTaken;
@@ -53,6 +56,64 @@ TEST(VerdictOf, JudgesWhatOneLookSawWithAndWithoutThePidFilesCandidate) {
         EXPECT_EQ(verdict_of(seen, candidate), *expected) << c.label << ", candidate " << candidate;
       } else {
         EXPECT_THROW(verdict_of(seen, candidate), std::system_error) << c.label << ", candidate " << candidate;
+      }
+    }
+  }
+}
+
+// A walk of the process table at each level, with no candidate: the glance by
+// PID passes over what cannot qualify before a handle is opened or an owner
+// named, and what cannot be judged of a process that may qualify ends the run.
+TEST(WalkProcesses, VisitsWhatQualifiesAndEndsTheRunOnWhatCannotBeJudged) {
+  enum Walk { kPassed, kVisited, kEndsRun };
+  const FakeProcess proxy{.exe = kSquidBinary, .user = kProxyUser};
+  const struct {
+    const char* label;
+    FakeProcess process;  // PID 7, listed before a proxy at PID 9
+    Walk main, user;      // at the levels kMain and kProxyUser
+    std::function<void(FakeOs&)> arrange = {};
+  } cases[] = {
+      {"the proxy", proxy, kVisited, kVisited},
+      {"the proxy user's helper", {.exe = "/usr/lib/squid/pinger", .user = kProxyUser}, kPassed, kVisited},
+      {"another system's proxy", {.exe = kSquidBinary, .user = kProxyUser, .other_root = true}, kPassed, kPassed},
+      {"another user's, path refused",
+       {.exe = kSquidBinary},
+       kPassed,
+       kPassed,
+       [](FakeOs& os) { os.fail_query(7, "exe", EACCES); }},
+      {"the proxy user's, path refused", proxy, kEndsRun, kEndsRun,
+       [](FakeOs& os) { os.fail_query(7, "exe", EACCES); }},
+      {"another program, whose owner cannot be named",
+       {.exe = "/bin/sh"},
+       kPassed,
+       kEndsRun,
+       [](FakeOs& os) { os.fail_query(7, "user", EMFILE); }},
+      {"the proxy, ending before its owner is read", proxy, kPassed, kPassed,
+       [](FakeOs& os) { os.on_query(7, "user", [&os] { os.end_process(7); }); }},
+      {"the proxy, which cannot be opened", proxy, kEndsRun, kEndsRun,
+       [](FakeOs& os) { os.fail_query(7, "open", EMFILE); }},
+  };
+  for (const auto& c : cases) {
+    for (const auto& level : {std::pair{Identity::kMain, c.main}, std::pair{Identity::kProxyUser, c.user}}) {
+      const Identity least = level.first;
+      const Walk expected = level.second;
+      FakeOs os;
+      os.add_process(7, c.process);
+      os.add_process(9, proxy);
+      if (c.arrange) c.arrange(os);
+      std::vector<Pid> visited;
+      const auto walk = [&] {
+        walk_processes(os, least, 0, Look::kOwner, [&](const Snapshot& seen) {
+          visited.push_back(seen.pid);
+          return true;
+        });
+      };
+      const auto label = std::string(c.label) + (least == Identity::kMain ? ", main" : ", proxy user's");
+      if (expected == kEndsRun) {
+        EXPECT_THROW(walk(), std::system_error) << label;
+      } else {
+        walk();
+        EXPECT_EQ(visited, (expected == kVisited ? std::vector<Pid>{7, 9} : std::vector<Pid>{9})) << label;
       }
     }
   }

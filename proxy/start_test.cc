@@ -24,7 +24,7 @@ TEST_F(SquidStart, FindsTheProxyAtTheFirstProbe) {
     EXPECT_TRUE(squid_start(os));
     EXPECT_EQ(os.trace(), (std::vector<std::string>{
                               "[Starting]......: Proxy ip_local_port_range: 65535",
-                              "$ /sbin/sysctl -w net.ipv4.ip_local_port_range=\"8000 65535\"",
+                              shell_entry(fill(kPortRangeCommand, {kSysctl, "65535"})),
                               "[Starting]......: Proxy service",
                               "$ " + launch,
                               "[Starting]......: Proxy service waiting 0...",
@@ -32,9 +32,7 @@ TEST_F(SquidStart, FindsTheProxyAtTheFirstProbe) {
                               "[Starting]......: Proxy service success pid 901...",
                           }));
   }
-  EXPECT_EQ(journal_rows(db_),
-            (std::vector<JournalRow>(2, {FakeOs::kEpochStart, "", "Success Starting proxy service with PID 901",
-                                         "Proxy Service", "proxywarden", 0, 2, FakeOs::kEpochStart + 604800})));
+  EXPECT_EQ(journal_events(db_), std::vector<std::string>(2, "2 Success Starting proxy service with PID 901"));
 }
 
 TEST_F(SquidStart, ProbesOncePerSecondUntilTheProxyAppearsAndGivesUpAfterSix) {
@@ -53,7 +51,7 @@ TEST_F(SquidStart, ProbesOncePerSecondUntilTheProxyAppearsAndGivesUpAfterSix) {
   const auto rows = journal_rows(db_);
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].zdate, FakeOs::kEpochStart + 2);
-  EXPECT_EQ(std::to_string(rows[1].severity) + " " + rows[1].subject, "0 Failed to start proxy service");
+  EXPECT_EQ(journal_events(db_)[1], "0 Failed to start proxy service");
 }
 
 TEST_F(SquidStart, AProxyRunningOrOneNamedByThePidFileLaunchesNothing) {
@@ -79,17 +77,8 @@ TEST_F(SquidStart, MaxFiledescOnlyEverRaisesThePortRangeTop) {
     os.on_shell(kLaunchCommand, [&] { os.add_process(901, kProxy); });
     squid_start(os);
     EXPECT_EQ(os.lines()[0], fill(kPortRangeLine, {c.top})) << c.setting;
-    EXPECT_EQ(os.shell_commands()[0], fill(kPortRangeCommand, {kSysctl, c.top})) << c.setting;
+    EXPECT_EQ(os.trace()[1], shell_entry(fill(kPortRangeCommand, {kSysctl, c.top}))) << c.setting;
   }
-}
-
-TEST_F(SquidStart, AJournalFailureDoesNotChangeTheOutcome) {
-  FakeOs os(dir_ / "missing/system_events.db");
-  os.on_shell(kLaunchCommand, [&] { os.add_process(901, kProxy); });
-  EXPECT_TRUE(squid_start(os));
-  ASSERT_EQ(os.lines().size(), 5u);
-  EXPECT_TRUE(os.lines()[3].starts_with("[ERROR]: SQL "));
-  EXPECT_EQ(os.lines()[4], fill(kStartedLine, {"901"}));
 }
 
 }  // namespace

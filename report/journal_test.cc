@@ -25,13 +25,6 @@ TEST_F(Journal, StoresOneRowPerEventStampedWithTheClockAndKeptForAWeek) {
   EXPECT_TRUE(os_.lines().empty());
 }
 
-TEST_F(Journal, BuildsTheStatementByteForByte) {
-  EXPECT_EQ(journal_statement(1700000000, 1, "it's", "a 'b'"),
-            "INSERT OR IGNORE INTO `squid_admin_mysql` "
-            "(`zDate`,`content`,`subject`,`function`,`filename`,`line`,`severity`,`removeafter`)  "
-            "VALUES('1700000000', 'a ''b''', 'it''s', 'Proxy Service', 'proxywarden', '0', '1', '1700604800')");
-}
-
 TEST_F(Journal, KeepsQuotesAndOtherBytesAsTheyAre) {
   const std::string subjects[] = {"it's", "''", "'); DROP TABLE squid_admin_mysql; --", "caf\xc3\xa9 \"x\" \\ %s"};
   for (const auto& subject : subjects) squid_admin_mysql(os_, 0, subject, subject);
@@ -49,20 +42,6 @@ TEST(JournalFailure, AFailureOutsideTheStatementRunnerIsReportedAndTheCallerGoes
   squid_admin_mysql(os, 1, "Success Stopping proxy service", "");
   EXPECT_EQ(os.lines(), std::vector<std::string>{"[ERROR]: Sqlite in squid_admin_mysql\nstd::system_error: open "
                                                  "the journal: Too many open files\n"});
-}
-
-TEST(JournalFailure, AMissingTableOrDirectoryIsReportedAndNotMadeAndTheCallerGoesOn) {
-  TempDir dir;
-  const auto db = dir / "system_events.db";
-  FakeOs os(db), elsewhere(dir / "SQLITE/system_events.db");
-  for (FakeOs* machine : {&os, &elsewhere}) squid_admin_mysql(*machine, 0, "Failed to start proxy service", "");
-  ASSERT_EQ(os.lines().size(), 1u);
-  EXPECT_TRUE(os.lines()[0].starts_with("[ERROR]: SQL in QUERY_SQL on " + db + ": INSERT OR IGNORE INTO "));
-  EXPECT_TRUE(os.lines()[0].ends_with("\nSQLITE_ERROR: no such table: squid_admin_mysql\n"));
-  EXPECT_EQ(std::filesystem::file_size(db), 0u);
-  EXPECT_EQ(elsewhere.lines(), std::vector<std::string>{"[ERROR]: SQL cannot open " + dir / "SQLITE/system_events.db" +
-                                                        ": unable to open database file: No such file or directory"});
-  EXPECT_FALSE(std::filesystem::exists(dir / "SQLITE"));
 }
 
 // SQLite is loaded at the first event; failing that is a journal failure.

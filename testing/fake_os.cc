@@ -49,18 +49,13 @@ void run_all(const std::multimap<Key, std::function<void()>>& reactions, const K
 FakeOs::FakeOs(std::string event_database) : event_database_(std::move(event_database)) {}
 
 void FakeOs::add_process(Pid pid, FakeProcess process) {
-  if (!has_process(pid)) order_.push_back(pid);
+  if (processes_.count(pid) == 0) order_.push_back(pid);
   processes_[pid] = Entry{std::move(process), ++generations_};
 }
 
 void FakeOs::end_process(Pid pid) {
   processes_.erase(pid);
   order_.erase(std::remove(order_.begin(), order_.end(), pid), order_.end());
-}
-
-std::string FakeOs::file(const std::string& path) const {
-  const auto found = files_.find(path);
-  return found == files_.end() ? "" : found->second;
 }
 
 std::vector<std::string> FakeOs::writes(const std::string& path) const {
@@ -130,16 +125,12 @@ FakeProcess FakeOs::query(Pid pid, const std::string& kind, int generation) {
   const Entry& found = live(pid, kind);
   // A handle reaches only the process it was opened on.
   if (found.generation != generation) throw ProcessEnded(kind + " " + std::to_string(pid));
-  FakeProcess answer = found.process;
-  react(after_query_reactions_, pid, kind);
-  return answer;
+  return found.process;
 }
 
 std::unique_ptr<Process> FakeOs::open_process(Pid pid) {
   react(query_reactions_, pid, "open");
-  const int generation = live(pid, "open").generation;
-  react(after_query_reactions_, pid, "open");
-  return std::make_unique<FakeHandle>(*this, pid, generation);
+  return std::make_unique<FakeHandle>(*this, pid, live(pid, "open").generation);
 }
 
 void FakeOs::signal(Pid pid, int generation, int signal) {
@@ -154,7 +145,6 @@ void FakeOs::signal(Pid pid, int generation, int signal) {
 
 void FakeOs::shell(const std::string& command_line) {
   if (failing_shell_ != 0) throw_errno(failing_shell_, "start /bin/sh for: " + command_line);
-  commands_.push_back(command_line);
   trace_.push_back(shell_entry(command_line));
   run_all(shell_reactions_, command_line);
 }

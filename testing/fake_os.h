@@ -35,7 +35,6 @@ class FakeOs final : public Os {
   // new process: handles opened on the old one no longer reach it.
   void add_process(Pid pid, FakeProcess process);
   void end_process(Pid pid);
-  bool has_process(Pid pid) const { return processes_.count(pid) != 0; }
 
   // Reactions: run after the shell command / output line / signal / once the
   // total sleep reaches the given number of seconds. SIGKILL ends a process
@@ -52,15 +51,11 @@ class FakeOs final : public Os {
   void after_seconds(int seconds, std::function<void()> reaction) {
     time_reactions_.emplace(seconds, std::move(reaction));
   }
-  // Reaction to the next query of the given kind made about PID: "open", and
-  // through a handle "exe", "user", "parent" and "cmdline" (the parts of a look,
-  // in that order), "cpu" and "memory". on_query runs before it is answered,
-  // after_query after.
+  // Reaction to the next query of the given kind made about PID, before it is
+  // answered: "open", and through a handle "exe", "user", "parent" and
+  // "cmdline" (the parts of a look, in that order), "cpu" and "memory".
   void on_query(Pid pid, const std::string& kind, std::function<void()> reaction) {
     query_reactions_[{pid, kind}] = std::move(reaction);
-  }
-  void after_query(Pid pid, const std::string& kind, std::function<void()> reaction) {
-    after_query_reactions_[{pid, kind}] = std::move(reaction);
   }
   // Reaction after the next read of PATH.
   void after_read(const std::string& path, std::function<void()> reaction) {
@@ -87,10 +82,7 @@ class FakeOs final : public Os {
   void boot_with_systemd() { systemd_ = true; }
 
   const std::vector<std::string>& lines() const { return lines_; }
-  const std::vector<std::string>& shell_commands() const { return commands_; }
   const std::vector<std::string>& trace() const { return trace_; }
-  int seconds_slept() const { return seconds_slept_; }
-  std::string file(const std::string& path) const;
   // Every write made to PATH, in order.
   std::vector<std::string> writes(const std::string& path) const;
   const std::vector<std::string>& settings_read() const { return settings_read_; }
@@ -125,8 +117,8 @@ class FakeOs final : public Os {
     int generation;
   };
 
-  // The answer about PID to a handle opened on GENERATION, with the reactions
-  // to a query of KIND around it.
+  // The answer about PID to a handle opened on GENERATION, after the reaction
+  // to a query of KIND.
   FakeProcess query(Pid pid, const std::string& kind, int generation);
   Snapshot look(Pid pid, int generation, Look look);
   using Reactions = std::map<std::pair<Pid, std::string>, std::function<void()>>;
@@ -142,7 +134,6 @@ class FakeOs final : public Os {
   std::multimap<std::pair<Pid, int>, std::function<void()>> signal_reactions_;
   std::multimap<int, std::function<void()>> time_reactions_;
   Reactions query_reactions_;
-  Reactions after_query_reactions_;
   Reactions read_reactions_;  // keyed {0, path}
   std::map<std::pair<Pid, std::string>, int> failing_queries_;
   std::map<std::pair<Pid, int>, int> failing_signals_;
@@ -160,7 +151,6 @@ class FakeOs final : public Os {
   std::optional<SqliteLibrary> sqlite_;
 
   std::vector<std::string> lines_;
-  std::vector<std::string> commands_;
   std::vector<std::string> trace_;
   std::vector<std::pair<std::string, std::string>> writes_;
   std::vector<std::string> settings_read_;

@@ -43,4 +43,10 @@ std::vector<JournalRow> journal_rows(const std::string& path) {
   return rows;
 }
 
+std::vector<std::string> journal_events(const std::string& path) {
+  std::vector<std::string> events;
+  for (const auto& row : journal_rows(path)) events.push_back(std::to_string(row.severity) + " " + row.subject);
+  return events;
+}
+
 }  // namespace pw

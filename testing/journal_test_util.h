@@ -33,6 +33,8 @@ struct JournalRow {
   bool operator==(const JournalRow&) const = default;
 };
 std::vector<JournalRow> journal_rows(const std::string& path);
+// The rows' events, each as "SEVERITY SUBJECT".
+std::vector<std::string> journal_events(const std::string& path);
 
 // Runs SQL on the database file PATH, failing the test on an error.
 void execute(const std::string& path, const std::string& sql);

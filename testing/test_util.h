@@ -26,14 +26,11 @@ void write_whole_file(const std::string& path, const std::string& data);
 
 struct Finished {
   int status;  // the exit status, or 128 + the signal that ended it
-  // Standard output and standard error apart; with Streams::kTogether both are
-  // in OUT, in the order written, and ERR is empty.
   std::string out, err;
 };
-enum class Streams { kApart, kTogether };
 // Runs ARGV with ENVIRONMENT ("NAME=value" entries) added to this process's
-// environment, standard input from /dev/null, and collects its output.
-Finished run_program(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {},
-                     Streams streams = Streams::kApart);
+// environment, standard input from /dev/null, and collects its output. No
+// word may hold a single quote.
+Finished run_program(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {});
 
 }  // namespace pw

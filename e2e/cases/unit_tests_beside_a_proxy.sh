@@ -47,8 +47,8 @@ LD_LIBRARY_PATH="$E2E_BUILD" "$E2E_BUILD/proxywarden_tests" >unit_tests.log 2>&1
 check "unit tests: exit status" "0" "$status"
 echo "unit tests: $(grep -E '^\[  (PASSED|FAILED)  \] ' unit_tests.log | head -n 1)"
 [[ $status == 0 ]] || grep -E -A 8 ': Failure$' unit_tests.log | head -n 60
-check "unit tests: the sweeping flow test ran, not skipped" "[       OK ] Flow.StopSweepsTheProxyUsersOtherProcesses" \
-  "$(grep -o '^\[       OK \] Flow\.StopSweepsTheProxyUsersOtherProcesses' unit_tests.log)"
+check "unit tests: the signalling test ran" "[       OK ] RealOs.SignalsReachOnlyTheOpenedProcessAndAnEndedOneCannotBeExaminedOrOpened" \
+  "$(grep -o '^\[       OK \] RealOs\.SignalsReachOnly[A-Za-z]*' unit_tests.log)"
 
 check "the same processes run on" "$before" "$(identities "${watched[@]}")"
 check "PID file untouched" "$pid_file_before" "$(bytes_of "$PIDFILE")"
