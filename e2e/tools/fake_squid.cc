@@ -1,8 +1,6 @@
 // A stand-in for the proxy program, for tests: it understands the three command
 // lines the controller runs (-sYC to start, -k kill, -k reconfigure) and can be
 // told to misbehave. Settings come from the environment:
-//   FAKE_SQUID_PIDFILE  the PID file (default /var/run/squid/squid.pid)
-//   FAKE_SQUID_UID      the uid the daemon runs as (default: the user squid)
 //   FAKE_SQUID_MODE     comma-separated: never (never comes up), stubborn
 //                       (ignores SIGTERM and the kill command), respawn (a
 //                       supervisor of root's keeps two running), spin (uses the CPU),
@@ -39,31 +37,25 @@ int mode_number(const std::string& word) {
   return at == std::string::npos ? 0 : std::atoi(modes.c_str() + at + word.size() + 2);
 }
 
-const std::string& pid_file() {
-  static const std::string path = setting("FAKE_SQUID_PIDFILE", "/var/run/squid/squid.pid");
-  return path;
-}
+constexpr char kPidFile[] = "/var/run/squid/squid.pid";
 
 pid_t pid_in_file() {
-  std::ifstream in(pid_file());
+  std::ifstream in(kPidFile);
   long pid = 0;
   in >> pid;
   return static_cast<pid_t>(pid);
 }
 
 void write_pid_file() {
-  const std::string temp = pid_file() + ".new";
+  const std::string temp = std::string(kPidFile) + ".new";
   std::ofstream(temp) << ::getpid() << "\n";
-  (void)std::rename(temp.c_str(), pid_file().c_str());
+  (void)std::rename(temp.c_str(), kPidFile);
 }
 
 void drop_privileges() {
   uid_t uid = 0;
   gid_t gid = 0;
-  if (const char* wanted = std::getenv("FAKE_SQUID_UID")) {
-    uid = static_cast<uid_t>(std::atoi(wanted));
-    gid = uid;
-  } else if (const passwd* user = ::getpwnam("squid")) {
+  if (const passwd* user = ::getpwnam("squid")) {
     uid = user->pw_uid;
     gid = user->pw_gid;
   } else {
@@ -83,7 +75,7 @@ void on_term(int) {
 
 [[noreturn]] void serve() {
   (void)::signal(SIGHUP, SIG_IGN);  // reconfigure
-  term_pid_file = pid_file().c_str();
+  term_pid_file = kPidFile;
   (void)::signal(SIGTERM, mode("stubborn") ? SIG_IGN : on_term);
   if (mode("strays")) {
     for (int i = 0; i < 2; ++i) {
