@@ -6,8 +6,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-20}
+# Compiled units are kept in ccache's cache, CCACHE_DIR (by default
+# /var/cache/proxywarden-ci/ccache), keyed on their preprocessed source and
+# flags, paths within the checkout taken relative: a clone elsewhere finds them.
+export CCACHE_DIR=${CCACHE_DIR:-/var/cache/proxywarden-ci/ccache} CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPROXYWARDEN_FUZZ=ON \
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
+  -DPROXYWARDEN_FUZZ=ON \
   -DPROXYWARDEN_TESTS=OFF -DPROXYWARDEN_STATIC_RUNTIME=OFF -DPROXYWARDEN_FORTIFY=OFF \
   -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" > /dev/null
 cmake --build build-fuzz -j"$(nproc)" > /dev/null
