@@ -133,8 +133,9 @@ booted() { [[ $(inside systemctl is-system-running 2> /dev/null) =~ ^(running|de
 boot() {
   contained "${nspawn[@]}" --console=passive -b < /dev/null >> "$scratch/console.log" 2>&1 &
   nspawn_pid=$!
-  wait_until 60 container_init > /dev/null || { cat "$scratch/console.log"; echo "run.sh: the container did not start"; exit 1; }
-  leader=$(container_init)
+  # One look that finds it: PID 1 moves to a cgroup of its own as it boots,
+  # and a look during that move can miss it.
+  leader=$(wait_until 60 container_init) || { cat "$scratch/console.log"; echo "run.sh: the container did not start"; exit 1; }
   if ! wait_until 120 booted; then
     cat "$scratch/console.log"
     echo "run.sh: the container did not finish booting: $(inside systemctl is-system-running 2>&1)"
