@@ -1,66 +1,167 @@
 #!/usr/bin/env bash
-# Debian's installation test of the two packages (piuparts), as root:
+# Debian's installation test of the two packages (piuparts), as root, with the
+# piuparts of the release the packages are for:
 #
-#   bash scripts/piuparts.sh [DEB_DIR]
+#   bash scripts/piuparts.sh RELEASE [DEB_DIR]
 #
-# DEB_DIR (build-deb/ by default, where scripts/package.sh builds) holds
-# proxywarden_*.deb and proxywarden-libunix_*.deb. One piuparts run, in a fresh
-# Debian 12 chroot with the mirrors that apt uses on this machine, installs and
-# purges both packages together, then installs them with apt from a local
-# repository, upgrades to them from the files and purges them; any file left,
-# changed or missing, any process left running or any failed maintainer
-# script fails it. The local repository holds the same packages labelled one
-# step older (VERSION~0), since apt would take the same version for the one
-# installed and run none of the upgrade's maintainer scripts. The chroot
-# starts from a base tarball made once with debootstrap and kept in
-# /var/cache/proxywarden-piuparts/ (about 3 minutes to make; delete it to have
-# it made anew; PIUPARTS_CACHE names another place). The log goes to
+# RELEASE is bookworm (Debian 12) or trixie (Debian 13). DEB_DIR holds
+# proxywarden_*.deb and proxywarden-libunix_*.deb; by default it is where
+# scripts/package.sh builds them: build-deb/ for this machine's release,
+# build-deb-RELEASE/ for another. One piuparts run, in a fresh chroot of
+# RELEASE with the mirrors that apt uses on this machine (another release's
+# suites from the same places), installs and purges both packages together,
+# then installs them with apt from a local repository, upgrades to them from
+# the files and purges them; any file left, changed or missing, any process
+# left running or any failed maintainer script fails it. The local repository
+# holds the same packages labelled one step older (VERSION~0), since apt would
+# take the same version for the one installed and run none of the upgrade's
+# maintainer scripts. The chroot starts from a base tarball made once with
+# debootstrap and kept in CACHE/RELEASE.tar.gz (CACHE is
+# /var/cache/proxywarden-piuparts, or PIUPARTS_CACHE); it holds eatmydata,
+# which piuparts runs the chroot's dpkg under. The log goes to
 # DEB_DIR/piuparts.log.
+#
+# Each run lives in mount and PID namespaces of its own, so that whatever
+# piuparts leaves mounted or running, interrupted too, ends with them. For
+# this machine's release, this machine's piuparts runs. Each release's
+# piuparts knows only its own release's files (an older one fails a newer
+# chroot on files that are not the packages'), so another release's runs in a
+# root of that release made once with debootstrap, CACHE/RELEASE-tools, which
+# stays as it is: entered under an overlay whose changes live in a tmpfs, with
+# this machine's network, since piuparts fetches the packages' dependencies
+# from Debian's mirror. Whatever is missing of the caches is made again; runs
+# that make them at the same time wait for one another; delete one to have it
+# made anew. Installs piuparts, debootstrap and dpkg-dev with apt-get where
+# missing.
 set -euo pipefail
+
+# in_root ROOT SCRATCH PATH... -- COMMAND...: runs COMMAND chrooted in ROOT,
+# which stays as it is: the changes go to an overlay whose upper layer lives in
+# a tmpfs on SCRATCH; each PATH is bound at the same path inside. Runs in the
+# run's namespaces, which take every mount with them.
+in_root() {
+  local root=$1 scratch=$2 merged=$2/root path
+  shift 2
+  mount -t tmpfs -o mode=0755 piuparts-root "$scratch"
+  mkdir "$scratch/upper" "$scratch/work" "$merged"
+  mount -t overlay overlay -o "lowerdir=$root,upperdir=$scratch/upper,workdir=$scratch/work" "$merged"
+  mount -t proc proc "$merged/proc"
+  mount --rbind /sys "$merged/sys"
+  mount --rbind /dev "$merged/dev"
+  # The name service as this machine has it now, for the mirror's name.
+  rm -f "$merged/etc/resolv.conf" "$merged/etc/hosts"
+  cp -L /etc/resolv.conf /etc/hosts "$merged/etc/"
+  while [[ $1 != -- ]]; do
+    path=$1
+    shift
+    if [[ -d $path ]]; then
+      mkdir -p "$merged$path"
+    else
+      mkdir -p "$(dirname "$merged$path")" && touch "$merged$path"
+    fi
+    mount --bind "$path" "$merged$path"
+  done
+  shift
+  exec chroot "$merged" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"
+}
+
+if [[ ${1:-} == --in-root ]]; then
+  shift
+  in_root "$@"
+fi
+
 cd "$(dirname "$0")/.."
-debs=$(realpath "${1:-build-deb}")
+host=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+release=${1:-}
+[[ $# -ge 1 && $# -le 2 && ($release == bookworm || $release == trixie) ]] ||
+  { echo "usage: scripts/piuparts.sh bookworm|trixie [DEB_DIR]" >&2; exit 2; }
+if [[ $release == "$host" ]]; then
+  debs=${2:-build-deb}
+else
+  debs=${2:-build-deb-$release}
+fi
+[[ -d $debs ]] || { echo "piuparts: $release: no directory $debs (scripts/package.sh first)" >&2; exit 1; }
+debs=$(realpath "$debs")
 cache=${PIUPARTS_CACHE:-/var/cache/proxywarden-piuparts}
-base=$cache/bookworm.tar.gz
+base=$cache/$release.tar.gz
+tools=$cache/$release-tools
+# What the tools root holds; it is made again when this list changes.
+tool_packages=piuparts,debootstrap,eatmydata,mount
+tools_stamp=.proxywarden-piuparts-packages
 log=$debs/piuparts.log
 [[ $(id -u) == 0 ]] || { echo "piuparts: must run as root" >&2; exit 1; }
-command -v piuparts > /dev/null && command -v debootstrap > /dev/null ||
-  { echo "piuparts: needs Debian's piuparts and debootstrap packages" >&2; exit 1; }
 shopt -s nullglob
 files=("$debs"/proxywarden_*.deb "$debs"/proxywarden-libunix_*.deb)
 if [[ ${#files[@]} != 2 ]]; then
-  echo "piuparts: want one proxywarden and one proxywarden-libunix package in $debs, found ${#files[@]}" >&2
+  echo "piuparts: $release: want one proxywarden and one proxywarden-libunix package in $debs, found ${#files[@]}" >&2
   exit 1
 fi
 
-# The suites' mirrors as apt on this machine knows them.
-mirror_of() {
-  apt-get indextargets --format '$(REPO_URI) $(CODENAME)' 'Identifier: Packages' | awk -v s="$1" '$2 == s { print $1; exit }'
-}
-mirror=$(mirror_of bookworm)
-updates=$(mirror_of bookworm-updates)
-security=$(mirror_of bookworm-security)
-[[ -n "$mirror" ]] || { echo "piuparts: apt knows no mirror for bookworm (apt-get update?)" >&2; exit 1; }
-
 work=$(mktemp -d /tmp/proxywarden-piuparts.XXXXXX)
-# piuparts unmounts what it mounted in its chroot under $work, even when
-# interrupted; anything still mounted is left alone.
-trap 'rm -rf --one-file-system "$work"' EXIT
+# piuparts' mounts live in its namespaces (below): none is left under $work;
+# what the killed namespaces' processes still write as they end is waited for.
+trap 'rm -rf --one-file-system "$work" 2> /dev/null || { sleep 1; rm -rf --one-file-system "$work"; }' EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
 
+# This machine's tools, where missing: its piuparts only for its own release.
+missing=()
+command -v debootstrap > /dev/null || missing+=(debootstrap)
+command -v dpkg-scanpackages > /dev/null || missing+=(dpkg-dev)
+[[ $release != "$host" ]] || command -v piuparts > /dev/null || missing+=(piuparts)
+if [[ ${#missing[@]} != 0 ]]; then
+  echo "piuparts: installing ${missing[*]}"
+  { apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+      -o DPkg::Lock::Timeout=600 "${missing[@]}"; } > "$work/apt.log" 2>&1 ||
+    { tail -n 20 "$work/apt.log"; echo "piuparts: cannot install ${missing[*]}" >&2; exit 1; }
+fi
+
+# The suites' mirrors as apt on this machine knows them; another release's
+# suite comes from where this machine's release's same suite does.
+targets=$(apt-get indextargets --format '$(REPO_URI) $(CODENAME)' 'Identifier: Packages')
+mirror_of() {
+  local suite
+  for suite in "$1" "${1/#$release/$host}"; do
+    awk -v s="$suite" '$2 == s && !found { print $1; found = 1 } END { exit !found }' <<<"$targets" && return
+  done
+  return 0
+}
+mirror=$(mirror_of "$release")
+updates=$(mirror_of "$release-updates")
+security=$(mirror_of "$release-security")
+[[ -n "$mirror" ]] || { echo "piuparts: $release: apt knows no mirror for $release or $host (apt-get update?)" >&2; exit 1; }
+
+# debootstrap_into WHAT DIR PACKAGES: a minimal root of the release in DIR,
+# in a mount namespace of its own that takes debootstrap's mounts with it.
+debootstrap_into() {
+  unshare --mount --propagation private -- debootstrap --variant=minbase --include="$3" "$release" "$2" "$mirror" > "$work/debootstrap.log" 2>&1 ||
+    { tail -n 30 "$work/debootstrap.log"; echo "piuparts: $release: debootstrap of the $1 failed" >&2; exit 1; }
+}
+
+mkdir -p "$cache"
+exec 9> "$cache/$release.lock"
+flock 9
 if [[ ! -s "$base" ]]; then
-  echo "piuparts: making the base tarball $base with debootstrap"
-  mkdir -p "$cache"
+  echo "piuparts: $release: making the base tarball $base with debootstrap"
   begin=$SECONDS
-  # eatmydata spares the chroot's dpkg its fsyncs; piuparts uses it when there.
-  debootstrap --variant=minbase --include=eatmydata bookworm "$work/root" "$mirror" > "$work/debootstrap.log" 2>&1 ||
-    { tail -n 30 "$work/debootstrap.log"; echo "piuparts: debootstrap failed" >&2; exit 1; }
+  debootstrap_into "base tarball" "$work/root" eatmydata
   tar -C "$work/root" -czf "$work/base.tar.gz" .
   mv "$work/base.tar.gz" "$base"
   rm -rf "$work/root"
-  echo "piuparts: base tarball made in $((SECONDS - begin)) s"
+  echo "piuparts: $release: base tarball made in $((SECONDS - begin)) s"
 fi
+if [[ $release != "$host" && "$(cat "$tools/$tools_stamp" 2> /dev/null)" != "$tool_packages" ]]; then
+  echo "piuparts: $release: making the root with $release's piuparts, $tools, with debootstrap"
+  begin=$SECONDS
+  rm -rf "$tools.new" "$tools"
+  debootstrap_into "tools root" "$tools.new" "$tool_packages"
+  rm -rf "$tools.new"/var/cache/apt/archives/*.deb "$tools.new"/var/lib/apt/lists/*_Packages
+  echo "$tool_packages" > "$tools.new/$tools_stamp"
+  mv "$tools.new" "$tools"
+  echo "piuparts: $release: tools root made in $((SECONDS - begin)) s"
+fi
+flock -u 9
 
 # The local repository from which the upgrade test installs the packages
 # first, bind-mounted into the chroot at the same path; the files to test lie
@@ -77,19 +178,49 @@ for deb in "${files[@]}"; do
 done
 (cd "$work/repo" && dpkg-scanpackages . > Packages 2> /dev/null)
 extra=(--extra-repo="deb [trusted=yes] file://$work/repo ./")
-[[ -z "$updates" ]] || extra+=(--extra-repo="deb $updates bookworm-updates main")
-[[ -z "$security" ]] || extra+=(--extra-repo="deb $security bookworm-security main")
+[[ -z "$updates" ]] || extra+=(--extra-repo="deb $updates $release-updates main")
+[[ -z "$security" ]] || extra+=(--extra-repo="deb $security $release-security main")
+run=(piuparts --basetgz="$base" --distribution="$release" --mirror="$mirror" "${extra[@]}"
+     --bindmount="$work/repo" --tmpdir="$work" --logfile="$work/piuparts.log"
+     "$work"/debs/proxywarden_*.deb "$work"/debs/proxywarden-libunix_*.deb)
+# In mount and PID namespaces of its own, so that whatever piuparts leaves
+# mounted or running, when interrupted too, ends with them.
+namespaces=(unshare --mount --propagation private --pid --fork --kill-child)
+if [[ $release == "$host" ]]; then
+  run=("${namespaces[@]}" --mount-proc -- "${run[@]}")
+else
+  mkdir "$work/scratch"
+  run=("${namespaces[@]}" -- bash "$PWD/scripts/piuparts.sh" --in-root "$tools" "$work/scratch" "$work" "$base" -- "${run[@]}")
+fi
 
 begin=$SECONDS
 status=0
 rm -f "$log"
-piuparts --basetgz="$base" --distribution=bookworm --mirror="$mirror" "${extra[@]}" \
-  --bindmount="$work/repo" --tmpdir="$work" --logfile="$log" \
-  "$work"/debs/proxywarden_*.deb "$work"/debs/proxywarden-libunix_*.deb > /dev/null 2>&1 || status=$?
-grep -E '(PASS|FAIL|SKIP): ' "$log" | sed -E 's/^([0-9ms.]+) [A-Z]+: (.*)$/piuparts: \2 (at \1)/' || true
+"${run[@]}" > "$work/run.log" 2>&1 &
+child=$!
+# A signal ends the run at once: unshare ignores INT and TERM, and piuparts,
+# the namespace's first process, ignores TERM; killed, unshare takes the
+# namespaces with it.
+trap 'kill -KILL $child 2> /dev/null; exit 130' INT
+trap 'kill -KILL $child 2> /dev/null; exit 143' TERM
+trap 'kill -KILL $child 2> /dev/null; exit 129' HUP
+wait "$child" || status=$?
+if [[ -s "$work/piuparts.log" ]]; then
+  cp "$work/piuparts.log" "$log"
+else
+  cp "$work/run.log" "$log"
+fi
+grep -E '(PASS|FAIL|SKIP): ' "$log" | sed -E "s/^([0-9ms.]+) [A-Z]+: (.*)$/piuparts: $release: \2 (at \1)/" || true
 if [[ $status != 0 ]]; then
-  tail -n 40 "$log"
-  echo "piuparts: FAILED in $((SECONDS - begin)) s (log in $log)"
+  # piuparts' errors with the lines that say what they found; the log's end
+  # where it has none (piuparts could not start, say).
+  errors=$(awk '/^[0-9]+m[0-9.]+s ERROR: / { show = 1; print; next } /^[0-9]+m[0-9.]+s / { show = 0 } show' "$log")
+  if [[ -n $errors ]]; then
+    printf '%s\n' "$errors"
+  else
+    tail -n 40 "$log"
+  fi
+  echo "piuparts: $release: FAILED in $((SECONDS - begin)) s (log in $log)"
   exit 1
 fi
-echo "piuparts: passed in $((SECONDS - begin)) s (log in $log)"
+echo "piuparts: $release: passed in $((SECONDS - begin)) s (log in $log)"
