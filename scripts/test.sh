@@ -24,6 +24,10 @@
 #             Squid, a chroot beside it installing and purging, a second boot
 #             after a clean poweroff, then both packages purged
 #             (e2e/boot/run.sh);
+#   piuparts, piuparts13
+#             Debian's installation test of the packages of Debian 12, and of
+#             Debian 13, each with its release's own piuparts: installed,
+#             purged, upgraded from the same version (scripts/piuparts.sh);
 #   root      the Debian 12 root of the boot case, made with debootstrap where
 #             it is missing and kept outside the checkout; package13 makes
 #             Debian 13's the same way.
@@ -49,12 +53,12 @@ step() {
   shift
   "$@" > "$logs/$name.log" 2>&1 < /dev/null || status=$?
   if [[ $status == 0 ]]; then
-    printf 'test: %-9s passed in %3d s' "$name" $((SECONDS - begin))
+    printf 'test: %-10s passed in %3d s' "$name" $((SECONDS - begin))
     # The step's own summary: lintian's and hardening-check's verdicts, ctest's count.
-    { grep -hE '^(package|fuzz|lint|boot): |% tests passed' "$logs/$name.log" || true; } | sed 's/^/; /' | tr -d '\n'
+    { grep -hE '^(package|fuzz|lint|boot): |^piuparts: [a-z]+: (passed|FAILED)|% tests passed' "$logs/$name.log" || true; } | sed 's/^/; /' | tr -d '\n'
     echo
   else
-    printf 'test: %-9s FAILED in %3d s (status %d); the end of build-logs/%s.log:\n' \
+    printf 'test: %-10s FAILED in %3d s (status %d); the end of build-logs/%s.log:\n' \
       "$name" $((SECONDS - begin)) "$status" "$name"
     tail -n 60 "$logs/$name.log" | sed 's/^/    /'
   fi
@@ -153,17 +157,20 @@ if counted package "$package"; then
   obj=build-deb/proxywarden/obj-$(dpkg-architecture -qDEB_HOST_GNU_TYPE)
   launch e2e env E2E_KEEP="$logs/e2e" ctest --test-dir "$obj" -L e2e --output-on-failure -j 6
   waiting+=(e2e "${running[-1]}")
+  launch piuparts bash scripts/piuparts.sh bookworm build-deb
+  waiting+=(piuparts "${running[-1]}")
 else
-  failed=$((failed + 2))
-  echo "test: e2e       not run: it needs the packages"
-  echo "test: boot      not run: it needs the packages"
+  failed=$((failed + 3))
+  for name in e2e boot piuparts; do printf 'test: %-10s not run: it needs the packages\n' "$name"; done
 fi
 if counted package13 "$package13"; then
   launch boot13 env E2E_KEEP="$logs/e2e" bash e2e/boot/run.sh build-deb-trixie trixie
   waiting+=(boot13 "${running[-1]}")
+  launch piuparts13 bash scripts/piuparts.sh trixie build-deb-trixie
+  waiting+=(piuparts13 "${running[-1]}")
 else
-  failed=$((failed + 1))
-  echo "test: boot13    not run: it needs Debian 13's packages"
+  failed=$((failed + 2))
+  for name in boot13 piuparts13; do printf "test: %-10s not run: it needs Debian 13's packages\n" "$name"; done
 fi
 for ((i = 0; i < ${#waiting[@]}; i += 2)); do
   counted "${waiting[i]}" "${waiting[i + 1]}" || true
