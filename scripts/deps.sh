@@ -30,4 +30,5 @@ apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 \
   cmake make g++ pkg-config dpkg-dev file libsqlite3-dev sqlite3 libsqlite3-0 libgtest-dev libgmock-dev \
   debhelper lintian devscripts \
   util-linux procps iproute2 squid php-cli curl man-db strace systemd adduser systemd-container debootstrap piuparts \
-  clang libclang-rt-14-dev ccache jq clang-tidy clang-format libgmp-dev shellcheck
+  clang libclang-rt-14-dev ccache jq clang-tidy clang-format libgmp-dev shellcheck \
+  sbuild mmdebstrap uidmap zstd

@@ -1,31 +1,46 @@
 #!/usr/bin/env bash
 # Builds the Debian packages the Debian way and checks them, for this machine's
-# Debian release or for another one named by its suite:
+# Debian release or for another one named by its suite, natively or for
+# another architecture:
 #
-#   scripts/package.sh            # this machine's release, into build-deb/
-#   scripts/package.sh trixie     # Debian 13, into build-deb-trixie/
+#   scripts/package.sh               # this machine's release, into build-deb/
+#   scripts/package.sh trixie        # Debian 13, into build-deb-trixie/
+#   scripts/package.sh trixie arm64  # Debian 13 for arm64, cross-built, into
+#                                    # build-deb-trixie-arm64/
 #
-# The checkout's files are copied to OUT/proxywarden/, since dpkg-buildpackage
-# writes the packages next to the source directory; there `dpkg-buildpackage
-# -us -uc -b` builds OUT/proxywarden_VERSION_ARCH.deb and
-# proxywarden-libunix_VERSION_ARCH.deb (running the unit tests on the way,
-# unless DEB_BUILD_OPTIONS has nocheck). For this machine's release, as root,
-# `apt-get build-dep ./` first installs the build dependencies. Another
-# release builds in the root that e2e/boot/root.sh keeps for it, which already
-# holds them: under an overlay whose changes live in a tmpfs, in a mount
-# namespace of its own, chrooted, without network; this same script, from the
-# copy, then runs the build and the checks there with that release's tools.
-# Fails on any lintian error or warning, and on any hardening feature that
-# hardening-check reports missing in the program or the helper library. Last,
-# for this machine's release, it fetches from Debian's archive the packages
-# that the package's end-to-end case installs beside them, into OUT/archives/:
-# the sandbox has no network.
+# The checkout's files are copied to OUT/proxywarden/. For this machine's
+# release, as root, `apt-get build-dep ./` installs the build dependencies, and
+# there `dpkg-buildpackage -us -uc -b` builds OUT/proxywarden_VERSION_ARCH.deb
+# and proxywarden-libunix_VERSION_ARCH.deb (running the unit tests on the way,
+# unless DEB_BUILD_OPTIONS has nocheck); its build tree stays for the
+# end-to-end cases. Another release builds with sbuild in unshare mode, as
+# root, from a tarball of that release that scripts/sbuild-tarball.sh makes
+# once with mmdebstrap and that holds every build dependency, lintian and the
+# checks' tools: sbuild installs nothing and the build has no network. The
+# unit tests run there unprivileged (root of a user namespace of sbuild's
+# own, on subordinate ids that this script grants root in /etc/subuid and
+# /etc/subgid where it has none). A cross build's unit tests run under
+# qemu-user, registered with binfmt_misc only inside a user namespace of this
+# script's own that sbuild runs in: never on the machine.
+# Fails on any lintian error or warning (the release's own lintian: sbuild
+# runs it in its chroot), on any hardening feature that hardening-check
+# reports missing in the program or the helper library, and on a
+# Static-Built-Using that names no GCC that built the program. Last, for this
+# machine's release, it fetches from Debian's archive the packages that the
+# package's end-to-end case installs beside them, into OUT/archives/: the
+# sandbox has no network.
 set -euo pipefail
 
-# build_and_check OUT: builds OUT/proxywarden into OUT and checks the packages,
-# with the tools of the system it runs on.
+# The subordinate uids and gids that sbuild maps for root: the unit tests make
+# users of their own, up to the ids just under 4 million.
+subids=4194304
+# Where the sbuild tarballs and the emulator are kept.
+cache=${PROXYWARDEN_SBUILD_CACHE:-/var/cache/proxywarden-sbuild}
+
+# build_and_check OUT: builds OUT/proxywarden into OUT with dpkg-buildpackage
+# and checks the packages, with the tools of the system it runs on.
 build_and_check() {
-  local out=$1 name status file
+  local out=$1 name status
   name=$(basename "$out")
   cd "$out/proxywarden"
   dpkg-buildpackage -us -uc -b > "$out/dpkg-buildpackage.log" 2>&1 ||
@@ -47,88 +62,224 @@ build_and_check() {
   fi
   lintian --show-overrides proxywarden_*.changes 2>&1 | grep '^O: ' || true
   echo "package: lintian: no error, no warning"
+  check_binaries "$out" "$out/proxywarden" "$(dpkg --print-architecture)"
+}
 
+# check_binaries DEBS SOURCE ARCH: hardening-check on the program and the
+# helper library of the packages in DEBS, built for ARCH in the source tree
+# SOURCE, and the program's Static-Built-Using against the GCC that built it,
+# with the tools and the package database of the system that built them.
+# sbuild has neither check: it runs this in its chroot once the build is done
+# (finished-build-commands), where the release's hardening-check, the
+# compiler's start files, its runtime's packages and the build tree are.
+check_binaries() {
+  local debs=$1 source=$2 arch=$3 gnu installed
+  gnu=$(dpkg-architecture -a"$arch" -qDEB_HOST_GNU_TYPE 2> /dev/null)
   # hardening-check fails on every feature it finds missing; a shared library
   # is no executable (PIE ignored), and stack clash protection shows only in
   # functions with large frames, so "unknown" passes. Its control-flow check
   # looks for x86's CET marks, which the linker records only when every object
   # linked in carries them: where the C library's start files lack them (as
-  # Debian 12's and 13's do), no program can have them, and that check is left
-  # out. Debian 13's also looks for AArch64's branch protection marks, which
-  # no other architecture has.
+  # Debian 12's and 13's do, and any other architecture's), no program can
+  # have them, and that check is left out. Debian 13's also looks for
+  # AArch64's branch protection marks, which only arm64 has.
   local options=() start
   for start in Scrt1.o crti.o crtn.o; do
-    [[ $(readelf -n "$(cc -print-file-name=$start)") == *'x86 feature: IBT, SHSTK'* ]] || options=(--nocfprotection)
+    [[ $(readelf -n "$("$gnu-gcc" -print-file-name=$start)") == *'x86 feature: IBT, SHSTK'* ]] || options=(--nocfprotection)
   done
-  if [[ $(dpkg --print-architecture) != arm64 && $(hardening-check --help 2>&1 || true) == *--nobranchprotection* ]]; then
+  if [[ $arch != arm64 && $(hardening-check --help 2>&1 || true) == *--nobranchprotection* ]]; then
     options+=(--nobranchprotection)
   fi
-  mkdir installed
-  for deb in proxywarden_*.deb proxywarden-libunix_*.deb; do dpkg-deb -x "$deb" installed; done
-  for file in installed/usr/sbin/proxywarden installed/usr/share/brantelbase/ressources/libunix.so; do
-    hardening-check "${options[@]}" "$file" || { echo "package: hardening-check finds $file lacking"; exit 1; }
+  installed=$(mktemp -d)
+  for deb in "$debs"/proxywarden_*.deb "$debs"/proxywarden-libunix_*.deb; do dpkg-deb -x "$deb" "$installed"; done
+  for file in usr/sbin/proxywarden usr/share/brantelbase/ressources/libunix.so; do
+    hardening-check "${options[@]}" "$installed/$file" || { echo "package: hardening-check finds /$file lacking"; exit 1; }
   done
+  rm -rf "$installed"
   echo "package: hardening-check passed"
 
-  # Static-Built-Using names the GCC whose C++ runtime is linked in: the
-  # version that the program's .comment records for what that GCC compiled
-  # (in the build tree's program: the shipped one is stripped of it).
-  local field version
-  field=$(dpkg-deb -f proxywarden_*_*.deb Static-Built-Using)
-  version=$(sed -n 's/^gcc-[0-9]* (= \([^)]*\))$/\1/p' <<<"$field")
-  if [[ -z $version ]] ||
-    ! readelf -p .comment "proxywarden/obj-$(dpkg-architecture -qDEB_HOST_GNU_TYPE)/proxywarden" |
-    grep -qF "(Debian $version)"; then
+  # Static-Built-Using names the source of the GCC whose C++ runtime is linked
+  # in: gcc-N (= VERSION), or in a cross build gcc-N-cross (= ITS VERSION),
+  # whose packages are versioned after the GCC they build (14.2.0-19cross1 for
+  # GCC 14.2.0-19). The program's .comment (in the build tree's program: the
+  # shipped one is stripped of it) records that GCC's version for what it
+  # compiled: an installed package of the named source must be of it.
+  local field comment version found=
+  field=$(dpkg-deb -f "$debs"/proxywarden_*_"$arch".deb Static-Built-Using)
+  comment=$(readelf -p .comment "$source/obj-$gnu/proxywarden")
+  if [[ $field =~ ^gcc-[0-9]+(-cross)?\ \(=\ [^\)]+\)$ ]]; then
+    while read -r version; do
+      [[ $comment == *"(Debian ${version%cross*})"* ]] && found=yes
+    done < <(dpkg-query -W -f '${source:Package} (= ${source:Version}) ${Version}\n' |
+      awk -v field="$field" 'index($0, field " ") == 1 { print $NF }')
+  fi
+  if [[ -z $found ]]; then
     echo "package: Static-Built-Using ($field) names no GCC that built the program"
     exit 1
   fi
   echo "package: Static-Built-Using: $field"
 }
 
-# in_root RELEASE ROOT OUT SCRATCH: in mount and network namespaces of its
-# own (loopback only), builds and checks OUT/proxywarden in RELEASE's ROOT,
-# which stays as it is: the build writes to an overlay whose changes live in a
-# tmpfs on SCRATCH, and to OUT, bound at the same path.
-in_root() {
-  local release=$1 root=$2 out=$3 scratch=$4 merged
-  merged=$scratch/root
-  ip link set lo up
-  mount -t tmpfs -o mode=0755 build "$scratch"
-  mkdir "$scratch/upper" "$scratch/work" "$merged"
-  # The overlay's root is a mount point, as the unit tests that make a mount
-  # namespace of their own need it to be.
-  mount -t overlay overlay -o "lowerdir=$root,upperdir=$scratch/upper,workdir=$scratch/work" "$merged"
-  mount -t proc proc "$merged/proc"
-  mount --rbind /sys "$merged/sys"
-  mount --rbind /dev "$merged/dev"
-  mount -t tmpfs -o mode=1777,nosuid,nodev shm "$merged/dev/shm"
-  mkdir -p "$merged$out"
-  mount --bind "$out" "$merged$out"
-  local run=(chroot "$merged" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
-             DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:-}" DEB_BUILD_PROFILES="${DEB_BUILD_PROFILES:-}")
-  "${run[@]}" sh -c 'cd "$1" && dpkg-checkbuilddeps' sh "$out/proxywarden" > "$out/build-dep.log" 2>&1 ||
-    { cat "$out/build-dep.log"; echo "package: $release's root lacks build dependencies (e2e/boot/root.sh's list)"; exit 1; }
-  "${run[@]}" bash "$out/proxywarden/scripts/package.sh" --build "$out"
+# grant_subids: a range of subordinate uids and gids for root, which sbuild
+# maps into its user namespace, where root has none yet; a range that is too
+# small is the administrator's to widen.
+grant_subids() {
+  local file start count
+  for file in /etc/subuid /etc/subgid; do
+    exec 8>> "$file"
+    flock 8
+    count=$(awk -F: '$1 == "root" { print $3; exit }' "$file")
+    if [[ -z $count ]]; then
+      start=$(awk -F: 'BEGIN { end = 100000 } NF == 3 && $2 + $3 > end { end = $2 + $3 } END { print end }' "$file")
+      echo "root:$start:$subids" >> "$file"
+      echo "package: granted root the subordinate ids $start to $((start + subids - 1)) in $file"
+    elif ((count < subids)); then
+      echo "package: root has $count subordinate ids in $file; sbuild's build needs $subids"
+      exit 1
+    fi
+    exec 8>&-
+  done
 }
 
-if [[ ${1:-} == --build ]]; then
-  build_and_check "$2"
-  exit 0
-fi
-if [[ ${1:-} == --in-root ]]; then
-  in_root "$2" "$3" "$4" "$5"
+# emulator ARCH: prints the binfmt_misc registration of Debian's qemu-user
+# for ARCH, with this release's qemu-user-static unpacked, not installed (its
+# installation would register it on the machine), into the cache.
+emulator() {
+  local arch=$1 qemu=$cache/qemu-user-static line interpreter
+  if [[ ! -f $qemu/.unpacked ]]; then
+    rm -rf "$qemu" && mkdir -p "$qemu/debs"
+    (cd "$qemu/debs" && { apt-get download qemu-user-static || { apt-get update && apt-get download qemu-user-static; }; }) \
+      > "$cache/qemu-user-static.log" 2>&1 ||
+      { cat "$cache/qemu-user-static.log"; echo "package: cannot fetch Debian's qemu-user-static"; exit 1; }
+    dpkg-deb -x "$qemu"/debs/qemu-user-static_*.deb "$qemu"
+    touch "$qemu/.unpacked"
+  fi
+  line=$(cat "$qemu/usr/lib/binfmt.d/qemu-$(dpkg-architecture -a"$arch" -qDEB_HOST_GNU_CPU).conf")
+  interpreter=$(cut -d: -f7 <<< "$line")
+  # F opens the interpreter at registration: the chroot needs no copy of it.
+  echo "${line/:$interpreter:/:$qemu$interpreter:}"
+}
+
+# in_own_user_namespace SCRATCH COMMAND...: runs COMMAND as root of a user
+# namespace and in a mount namespace of its own, with every id mapped to
+# itself (sbuild maps its subordinate ids from there), and with binfmt_misc's
+# instance of that namespace mounted at SCRATCH/binfmt_misc: what is
+# registered there serves it and its descendants, and nothing else.
+in_own_user_namespace() {
+  local scratch=$1 pid
+  shift
+  mkfifo "$scratch/go"
+  unshare --user --mount --propagation private -- bash -c \
+    'read -r _ < "$0/go" && mkdir "$0/binfmt_misc" || exit
+     mount -t binfmt_misc binfmt_misc "$0/binfmt_misc" ||
+       { echo "package: binfmt_misc has no instance of a user namespace here (Linux 6.7 or later has); DEB_BUILD_OPTIONS=nocheck builds without running the tests"; exit 1; }
+     exec "$@"' \
+    "$scratch" "$@" &
+  pid=$!
+  while [[ $(readlink "/proc/$pid/ns/user") == "$(readlink /proc/self/ns/user)" ]]; do sleep 0.02; done
+  echo '0 0 4294967295' > "/proc/$pid/uid_map"
+  echo '0 0 4294967295' > "/proc/$pid/gid_map"
+  echo > "$scratch/go"
+  wait "$pid"
+}
+
+# with_sbuild RELEASE ARCH OUT: builds OUT/proxywarden for RELEASE and ARCH
+# with sbuild into OUT, and prints the checks' lines.
+with_sbuild() {
+  local release=$1 arch=$2 out=$3 name tarball status=0 build_options=${DEB_BUILD_OPTIONS:-} tool
+  name=$(basename "$out")
+  for tool in sbuild mmdebstrap newuidmap zstd; do
+    command -v "$tool" > /dev/null && continue
+    { apt-get update && apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 \
+      sbuild mmdebstrap uidmap zstd; } > "$out/tools.log" 2>&1 ||
+      { cat "$out/tools.log"; echo "package: cannot install sbuild"; exit 1; }
+    break
+  done
+  grant_subids
+  tarball=$(scripts/sbuild-tarball.sh "$release" "$arch")
+  # No apt update nor upgrade: the tarball holds what the build needs, and
+  # sbuild's resolver finds it installed. The packages build without
+  # fakeroot (Rules-Requires-Root: no), and a cross build with the cross
+  # toolchain alone, whose own C library and C++ runtime it links. The
+  # release's lintian, in the chroot, counts an error or a warning as a
+  # failure; then the checks that sbuild has not.
+  cat > "$out/sbuild.conf" << EOF
+\$core_depends = ['build-essential:native'];
+\$crossbuild_core_depends = { '$arch' => ['crossbuild-essential-$arch:native'] };
+EOF
+  cat >> "$out/sbuild.conf" << 'EOF'
+$chroot_mode = 'unshare';
+$apt_update = 0;
+$apt_upgrade = 0;
+$apt_distupgrade = 0;
+$bd_uninstallable_explainer = '';
+$run_lintian = 1;
+$lintian_require_success = 1;
+$lintian_opts = ['--fail-on', 'error,warning', '--display-info', '--pedantic'];
+$run_piuparts = 0;
+$run_autopkgtest = 0;
+$log_colour = 0;
+$external_commands = { 'finished-build-commands' =>
+  ['bash %SBUILD_PKGBUILD_DIR/scripts/package.sh --check %SBUILD_BUILD_DIR %SBUILD_PKGBUILD_DIR %SBUILD_HOST_ARCH'] };
+1;
+EOF
+  # The .changes carries the changelog's distribution, as dpkg-buildpackage's
+  # would: lintian warns where they differ.
+  local run=(env SBUILD_CONFIG="$out/sbuild.conf" sbuild --nolog --chroot="$tarball"
+             --dist="$(dpkg-parsechangelog -l "$out/proxywarden/debian/changelog" -SDistribution)"
+             --host="$arch" --build-dir="$out" "$out/proxywarden")
+  if [[ $arch == "$(dpkg --print-architecture)" ]]; then
+    env DEB_BUILD_OPTIONS="$build_options" "${run[@]}" > "$out/sbuild.log" 2>&1 || status=$?
+  elif [[ $build_options == *nocheck* ]]; then
+    env DEB_BUILD_OPTIONS="$build_options" "${run[@]}" --profiles=cross > "$out/sbuild.log" 2>&1 || status=$?
+  else
+    # The unit tests run under the emulator: the cross profile alone (sbuild's
+    # default adds nocheck), and the builder can run the host's programs.
+    local registration scratch
+    registration=$(emulator "$arch")
+    build_options+=" crossbuildcanrunhostbinaries"
+    scratch=$(mktemp -d /tmp/proxywarden-package.XXXXXX)
+    in_own_user_namespace "$scratch" sh -c 'printf "%s" "$1" > "$2/binfmt_misc/register" && shift 2 && exec "$@"' sh \
+      "$registration" "$scratch" env DEB_BUILD_OPTIONS="${build_options# }" "${run[@]}" --profiles=cross \
+      > "$out/sbuild.log" 2>&1 || status=$?
+    rm -rf "$scratch"
+  fi
+  if [[ $status != 0 ]]; then
+    tail -n 80 "$out/sbuild.log"
+    echo "package: sbuild failed ($name/sbuild.log)"
+    exit 1
+  fi
+  cd "$out"
+  echo "package: built $(ls proxywarden*.deb | grep -v dbgsym | sed "s|^|$name/|" | paste -sd ' ')"
+  # lintian's tags, from the log's lintian section.
+  sed -n '/^Running lintian\.\.\.$/,/^+---/p' sbuild.log | grep -E '^[EWIPNXO]: ' > lintian.log || true
+  cat lintian.log
+  if grep -qE '^[EW]: ' lintian.log; then
+    echo "package: lintian reports errors or warnings"
+    exit 1
+  fi
+  echo "package: lintian: no error, no warning"
+  grep '^package: ' sbuild.log
+  grep -E '^[0-9]+% tests passed' sbuild.log || true
+}
+
+if [[ ${1:-} == --check ]]; then
+  check_binaries "$2" "$3" "$4"
   exit 0
 fi
 
 cd "$(dirname "$0")/.."
 host=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+build=$(dpkg --print-architecture)
 release=${1:-$host}
-[[ $# -le 1 && $release =~ ^[a-z]+$ ]] || { echo "usage: scripts/package.sh [RELEASE]" >&2; exit 2; }
-if [[ $release == "$host" ]]; then
-  out=$PWD/build-deb
-else
-  out=$PWD/build-deb-$release
-fi
+arch=${2:-$build}
+[[ $# -le 2 && $release =~ ^[a-z]+$ && $arch =~ ^[a-z0-9]+$ ]] ||
+  { echo "usage: scripts/package.sh [RELEASE [ARCH]]" >&2; exit 2; }
+out=$PWD/build-deb
+[[ $release == "$host" ]] || out+=-$release
+[[ $arch == "$build" ]] || out+=-$arch
+[[ $out == */build-deb || $release != "$host" ]] ||
+  { echo "package: another architecture builds for another release, with sbuild" >&2; exit 2; }
 rm -rf "$out"
 mkdir -p "$out/proxywarden"
 # What a clean checkout would hold with the working tree's changes committed:
@@ -142,11 +293,7 @@ else
 fi
 
 if [[ $release != "$host" ]]; then
-  root=$(e2e/boot/root.sh "$release")
-  scratch=$(mktemp -d /tmp/proxywarden-package.XXXXXX)
-  trap 'rmdir "$scratch"' EXIT
-  # The namespaces' mounts and processes end with it.
-  unshare --mount --propagation private --net --pid --fork --kill-child -- bash "$PWD/scripts/package.sh" --in-root "$release" "$root" "$out" "$scratch"
+  with_sbuild "$release" "$arch" "$out"
   exit 0
 fi
 

@@ -11,9 +11,9 @@
 #   fuzz      the kept fuzz inputs replayed, then each target fuzzed for
 #             FUZZ_SECONDS (5 here);
 #   lint      clang-format, clang-tidy, and shellcheck of the shipped scripts;
-#   package13 the same packages built, with their unit tests run, lintian and
-#             hardening-check, on Debian 13 (trixie), in a root of that release
-#             (scripts/package.sh trixie), beside package;
+#   package13 the same packages built for Debian 13 (trixie) with sbuild, from
+#             a tarball of that release, with their unit tests run, lintian and
+#             hardening-check (scripts/package.sh trixie), beside package;
 #   boot, boot13
 #             Debian 12, and Debian 13, booted with systemd as PID 1 in a
 #             container, Debian's squid running: the packages of that release
@@ -29,7 +29,7 @@
 #             Debian 13, each with its release's own piuparts: installed,
 #             purged, upgraded from the same version (scripts/piuparts.sh);
 #   root      the Debian 12 root of the boot case, made with debootstrap where
-#             it is missing and kept outside the checkout; package13 makes
+#             it is missing and kept outside the checkout; boot13 makes
 #             Debian 13's the same way.
 # Sanitize, fuzz, lint and root need nothing from the package's build and run
 # beside it and the end-to-end cases, their builds, the fuzzing, lint and

@@ -12,12 +12,13 @@
 # the case needs besides the packages under test: systemd, Debian's squid,
 # sqlite3 and the tools the case runs; the root of a release other than this
 # machine's also holds what building the packages there needs
-# (scripts/package.sh RELEASE). Runs that ask at the same time wait for one
+# (scripts/package.sh RELEASE). `e2e/boot/root.sh --mirror` prints that mirror
+# and makes nothing. Runs that ask at the same time wait for one
 # another; a root that was being made when its maker died is never used.
 set -euo pipefail
 [[ $(id -u) == 0 ]] || { echo "root.sh: must run as root" >&2; exit 77; }
 release=${1:-bookworm}
-[[ $release =~ ^[a-z]+$ ]] || { echo "usage: e2e/boot/root.sh [RELEASE]" >&2; exit 2; }
+[[ $release =~ ^[a-z]+$ || $release == --mirror ]] || { echo "usage: e2e/boot/root.sh [RELEASE]" >&2; exit 2; }
 root=${PROXYWARDEN_E2E_ROOTS:-/var/cache/proxywarden-e2e}/$release
 packages=systemd,systemd-sysv,dbus,squid,sqlite3,libsqlite3-0,adduser,procps,util-linux,iproute2,curl
 if [[ $release != "$(. /etc/os-release && echo "${VERSION_CODENAME:-}")" ]]; then
@@ -47,6 +48,11 @@ mirror() {
            if (uri ~ /\/debian\/?$/ && main && deb) { print uri; exit } }' "$file"
   done
 }
+
+if [[ $release == --mirror ]]; then
+  mirror | head -n 1
+  exit 0
+fi
 
 mkdir -p "$(dirname "$root")"
 exec 9> "$root.lock"

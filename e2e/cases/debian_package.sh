@@ -20,10 +20,12 @@ echo "packages: $debs ($(date -r "$deb" '+%F %T'))"
 check "the program's section" "admin" "$(dpkg-deb -f "$deb" Section)"
 # SQLite and the helper library are loaded at run time and named by hand, as
 # is Squid; the C library comes from dpkg-shlibdeps, and the C++ runtime is
-# linked in, named as such.
+# linked in, named as such: by its GCC's source, gcc-N (= VERSION), or where
+# the packages were cross-built, gcc-N-cross (= VERSION), whose versions are
+# the cross source's own (gcc-14-cross (= 9) for arm64).
 check_match "its dependencies" "^adduser, libsqlite3-0 \(>= 3\.22\.0\), squid, libc6 \(>= 2\.[0-9]+\)$" "$(dpkg-deb -f "$deb" Depends)"
 check "its recommendations" "proxywarden-libunix (= 1.0.0)" "$(dpkg-deb -f "$deb" Recommends)"
-check_match "the C++ runtime linked in" "^gcc-[0-9]+ \(= [0-9][^)]+\)$" \
+check_match "the C++ runtime linked in" "^gcc-[0-9]+(-cross)? \(= [0-9][^)]*\)$" \
   "$(dpkg-deb -f "$deb" Static-Built-Using)$(dpkg-deb -f "$deb" Built-Using)"
 files_of() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $6 }' | sort; }
 check "its files" "./lib/systemd/system/proxywarden-squid.service
