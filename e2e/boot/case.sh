@@ -222,6 +222,24 @@ inside timeout 120 systemctl start e2e-crowd.service
 expect "ten restarts at once: every Squid in the proxy's unit" "$proxy_unit_cgroup" "$(squid_cgroups)"
 proxy_lives_on "ten restarts at once"
 
+# A start job that takes a while before Squid goes to the background, with a
+# process of the proxy's user and program living meanwhile: the start names
+# the proxy that stays, as with the plain launch, which returns only once
+# Squid has gone to the background.
+pw_inside stop
+inside cp /bin/sleep /usr/sbin/squid-before-fork
+mkdir -p "$machine/etc/systemd/system/proxywarden-squid.service.d"
+printf '[Service]\nExecStartPre=/usr/bin/setpriv --reuid=squid --regid=squid --clear-groups /usr/sbin/squid-before-fork 2\n' \
+  > "$machine/etc/systemd/system/proxywarden-squid.service.d/slow.conf"
+inside systemctl daemon-reload
+pw_inside start
+started "a slow start job"
+named=$(last_line "$OUT" | sed -n 's/.*success pid \([0-9]*\)\.\.\.$/\1/p')
+wait_until 30 serving
+expect "a slow start job: the start names the proxy that serves" "$(main_pid)" "$named"
+rm -r "$machine/etc/systemd/system/proxywarden-squid.service.d" "$machine/usr/sbin/squid-before-fork"
+inside systemctl daemon-reload
+
 # The service manager re-executes itself (as an upgrade of systemd makes it)
 # a few milliseconds into a start: the start still goes through the unit.
 pw_inside stop
