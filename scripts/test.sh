@@ -24,13 +24,15 @@
 #             Squid, a chroot beside it installing and purging, a second boot
 #             after a clean poweroff, then both packages purged
 #             (e2e/boot/run.sh);
+#   arm64     the same packages cross-built for arm64 on Debian 13 with sbuild,
+#             their unit tests run under qemu-user, lintian, hardening-check
+#             (scripts/package.sh trixie arm64), at the lowest CPU priority;
 #   piuparts, piuparts13
 #             Debian's installation test of the packages of Debian 12, and of
 #             Debian 13, each with its release's own piuparts: installed,
 #             purged, upgraded from the same version (scripts/piuparts.sh);
-#   root      the Debian 12 root of the boot case, made with debootstrap where
-#             it is missing and kept outside the checkout; boot13 makes
-#             Debian 13's the same way.
+#   root      the Debian 12 and 13 roots of the boot cases, made with
+#             debootstrap where they are missing and kept outside the checkout.
 # Sanitize, fuzz, lint and root need nothing from the package's build and run
 # beside it and the end-to-end cases, their builds, the fuzzing, lint and
 # debootstrap at the lowest CPU priority, taking what the package's build and
@@ -129,7 +131,7 @@ echo "test: building the packages on Debian 12 and 13; the sanitizer build, the 
 # Their lines are printed once the foreground steps are done. The sanitizer's
 # unit tests, which start and time processes of their own, run at the usual
 # priority once their build is done.
-background=(sanitize fuzz lint root)
+background=(sanitize fuzz lint root arm64)
 pids=()
 launch sanitize sh -c 'nice -n 19 bash scripts/sanitize.sh build && bash scripts/sanitize.sh test'
 pids+=("${running[-1]}")
@@ -137,8 +139,10 @@ for name in fuzz lint; do
   launch "$name" nice -n 19 bash "scripts/$name.sh"
   pids+=("${running[-1]}")
 done
-# The boot step, which asks for the root itself, waits for it.
-launch root nice -n 19 bash e2e/boot/root.sh
+# The boot steps, which ask for their roots themselves, wait for them.
+launch root nice -n 19 sh -c 'bash e2e/boot/root.sh bookworm && bash e2e/boot/root.sh trixie'
+pids+=("${running[-1]}")
+launch arm64 nice -n 19 bash scripts/package.sh trixie arm64
 pids+=("${running[-1]}")
 passed=0 failed=0
 launch package env DEB_BUILD_OPTIONS=nocheck bash scripts/package.sh

@@ -10,10 +10,8 @@
 # mirror that apt uses on this machine (PROXYWARDEN_E2E_MIRROR overrides it).
 # The container has no network, so the root holds from the start everything
 # the case needs besides the packages under test: systemd, Debian's squid,
-# sqlite3 and the tools the case runs; the root of a release other than this
-# machine's also holds what building the packages there needs
-# (scripts/package.sh RELEASE). `e2e/boot/root.sh --mirror` prints that mirror
-# and makes nothing. Runs that ask at the same time wait for one
+# sqlite3 and the tools the case runs. `e2e/boot/root.sh --mirror` prints that
+# mirror and makes nothing. Runs that ask at the same time wait for one
 # another; a root that was being made when its maker died is never used.
 set -euo pipefail
 [[ $(id -u) == 0 ]] || { echo "root.sh: must run as root" >&2; exit 77; }
@@ -21,11 +19,6 @@ release=${1:-bookworm}
 [[ $release =~ ^[a-z]+$ || $release == --mirror ]] || { echo "usage: e2e/boot/root.sh [RELEASE]" >&2; exit 2; }
 root=${PROXYWARDEN_E2E_ROOTS:-/var/cache/proxywarden-e2e}/$release
 packages=systemd,systemd-sysv,dbus,squid,sqlite3,libsqlite3-0,adduser,procps,util-linux,iproute2,curl
-if [[ $release != "$(. /etc/os-release && echo "${VERSION_CODENAME:-}")" ]]; then
-  # debootstrap resolves neither a virtual package nor an alternative: lintian
-  # needs perl-openssl-defaults through one, devscripts gpgv through the other.
-  packages+=,build-essential,cmake,debhelper,libsqlite3-dev,libgtest-dev,libgmock-dev,lintian,devscripts,pkg-config,file,perl-openssl-defaults,gpgv
-fi
 stamp=.proxywarden-e2e-packages
 packages_and_kept="$packages; squid*.deb kept"
 
