@@ -7,8 +7,9 @@
 # to the next: a unit found clean is remembered in PROXYWARDEN_LINT_CACHE
 # (/var/cache/proxywarden-ci/clang-tidy by default), under a key made of what
 # decides the verdict: clang-tidy's version, .clang-tidy, the unit's compile
-# command and its preprocessed source, every header included. Only units
-# without a clean verdict under their key are checked.
+# command and its preprocessed source, every header included, the checkout's
+# own path left out (a clone elsewhere finds them). Only units without a clean
+# verdict under their key are checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 clang-format --dry-run --Werror $(git ls-files --cached --others --exclude-standard '*.cc' '*.h' '*.c')
@@ -28,7 +29,7 @@ tidy() {
     echo "$command"
     # The unit preprocessed, its output file left out.
     (cd build-lint && eval "${command/ -o [^ ]* / -E -o - }")
-  } | sha256sum | cut -d' ' -f1)
+  } | sed "s|$PWD|.|g" | sha256sum | cut -d' ' -f1)
   [[ ! -e $cache/$key ]] || return 0
   clang-tidy -p build-lint --quiet "$file" > "build-lint/tidy.$(basename "$1").log" 2>&1 ||
     { grep -E 'warning:|error:' -A3 "build-lint/tidy.$(basename "$1").log"; return 1; }
