@@ -68,14 +68,6 @@ if [[ ${#missing[@]} != 0 ]]; then
   apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}" > /dev/null
 fi
 
-# The URI of the Debian archive that apt uses here for this machine's
-# release's main component; the other release comes from the same mirror.
-# shellcheck disable=SC2016 # apt's own format, not the shell's
-mirror() {
-  apt-get indextargets --format '$(REPO_URI) $(COMPONENT)' 'Identifier: Packages' |
-    awk '$2 == "main" && $1 ~ /\/debian\/?$/ { print $1; exit }'
-}
-
 # guest_setup ROOT: what autopkgtest's QEMU backend needs of a booted guest
 # (as autopkgtest-build-qemu's set-up does it): a root shell on the second
 # serial port (ttyS1) and on the virtio console hvc1, a name for the login
@@ -117,7 +109,8 @@ mkdir -p "$cache"
 exec 9> "$image_dir.lock"
 flock 9
 if [[ "$(cat "$image_dir/stamp" 2> /dev/null)" != "$stamp_text" ]]; then
-  url=${PROXYWARDEN_AUTOPKGTEST_MIRROR:-$(mirror)}
+  # The Debian mirror apt uses here, as the boot case's roots take it.
+  url=${PROXYWARDEN_AUTOPKGTEST_MIRROR:-$(e2e/boot/root.sh --mirror)}
   url=${url:-http://deb.debian.org/debian}
   new=$image_dir.new
   rm -rf "$new" "$image_dir"
