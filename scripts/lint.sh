@@ -43,6 +43,6 @@ rm -f build-lint/tidied
 git ls-files --cached --others --exclude-standard '*.cc' | grep -v '_fuzz\.cc$' |
   xargs -r -P "$(nproc)" -I{} bash -c 'tidy "$1"' _ {} ||
   { echo "lint: clang-tidy findings"; exit 1; }
-shellcheck proxy/launch-squid debian/proxywarden.postinst debian/proxywarden.prerm debian/proxywarden.postrm
+shellcheck proxy/launch-squid proxy/proxy-runs debian/maintscript-functions.sh debian/proxywarden.postinst debian/proxywarden.prerm debian/proxywarden.postrm
 units=$(git ls-files --cached --others --exclude-standard '*.cc' | grep -vc '_fuzz\.cc$')
 echo "lint: clang-format, clang-tidy ($(cat build-lint/tidied 2> /dev/null | wc -l) of $units units checked, the others kept clean) and shellcheck clean"

@@ -28,11 +28,13 @@ check "its recommendations" "proxywarden-libunix (= 1.0.0)" "$(dpkg-deb -f "$deb
 check_match "the C++ runtime linked in" "^gcc-[0-9]+(-cross)? \(= [0-9][^)]*\)$" \
   "$(dpkg-deb -f "$deb" Static-Built-Using)$(dpkg-deb -f "$deb" Built-Using)"
 files_of() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $6 }' | sort; }
-check "its files" "./lib/systemd/system/proxywarden-squid.service
+check "its files" "./etc/logrotate.d/proxywarden
+./lib/systemd/system/proxywarden-squid.service
 ./lib/systemd/system/proxywarden.service
 ./usr/lib/systemd/system/squid.service.d/proxywarden.conf
 ./usr/lib/tmpfiles.d/proxywarden.conf
 ./usr/libexec/proxywarden/launch-squid
+./usr/libexec/proxywarden/proxy-runs
 ./usr/sbin/proxywarden
 ./usr/share/doc/proxywarden/README.md.gz
 ./usr/share/doc/proxywarden/changelog.gz
