@@ -222,23 +222,80 @@ inside timeout 120 systemctl start e2e-crowd.service
 expect "ten restarts at once: every Squid in the proxy's unit" "$proxy_unit_cgroup" "$(squid_cgroups)"
 proxy_lives_on "ten restarts at once"
 
-# A start job that takes a while before Squid goes to the background, with a
-# process of the proxy's user and program living meanwhile: the start names
-# the proxy that stays, as with the plain launch, which returns only once
-# Squid has gone to the background.
+# A start that waits for Squid's own readiness: a start job made 14 s slow,
+# with a process of the proxy's user and program living meanwhile, ends in
+# success, naming the proxy that serves.
 pw_inside stop
 inside cp /bin/sleep /usr/sbin/squid-before-fork
 mkdir -p "$machine/etc/systemd/system/proxywarden-squid.service.d"
-printf '[Service]\nExecStartPre=/usr/bin/setpriv --reuid=squid --regid=squid --clear-groups /usr/sbin/squid-before-fork 2\n' \
+printf '[Service]\nExecStartPre=/usr/bin/setpriv --reuid=squid --regid=squid --clear-groups /usr/sbin/squid-before-fork 14\n' \
   > "$machine/etc/systemd/system/proxywarden-squid.service.d/slow.conf"
 inside systemctl daemon-reload
-pw_inside start
-started "a slow start job"
+timed_run start
+started "a start 14 s slow"
 named=$(last_line "$OUT" | sed -n 's/.*success pid \([0-9]*\)\.\.\.$/\1/p')
-wait_until 30 serving
-expect "a slow start job: the start names the proxy that serves" "$(main_pid)" "$named"
+expect "a start 14 s slow: the start names the proxy that serves" "$(wait_until 30 serving; main_pid)" "$named"
 rm -r "$machine/etc/systemd/system/proxywarden-squid.service.d" "$machine/usr/sbin/squid-before-fork"
 inside systemctl daemon-reload
+
+# start_fails LABEL: the console's start reported a failure, the proxy's unit
+# failed or never started, and no Squid runs.
+start_fails() {
+  expect "$1: the start's last line, Squid" "[Starting]......: Proxy service [FAILED]..., " \
+    "$(last_line "$OUT"), $(squid_pids)"
+}
+# Squid dies while it starts, its port held by another listener: the start
+# waits for Squid's own word, and says what came of it.
+pw_inside stop
+inside sh -c 'perl -MIO::Socket::INET -e "my \$s = IO::Socket::INET->new(LocalAddr => q(0.0.0.0:3128), Listen => 1) or die; sleep 300" > /dev/null 2>&1 & echo $! > /run/e2e-listener'
+pw_inside start
+start_fails "port held"
+expect_match "port held: the proxy's unit, what the start says" "^failed .*journalctl -u proxywarden-squid" \
+  "$(unit_is proxywarden-squid.service) $ERR"
+inside sh -c 'kill $(cat /run/e2e-listener)'
+# A cache_dir never made: Squid makes it before it starts.
+inside cp /etc/squid3/squid.conf /root/squid.conf.good
+inside sh -c 'echo "cache_dir ufs /var/spool/squid3/cache 100 16 256" >> /etc/squid3/squid.conf'
+pw_inside start
+started "a cache_dir never made"
+proxy_lives_on "a cache_dir never made"
+# The administrator's mask holds: no Squid anywhere, and the start says why.
+pw_inside stop
+inside systemctl mask proxywarden-squid.service
+pw_inside start
+start_fails "the unit masked"
+expect_match "the unit masked: what the start says" "is masked" "$ERR"
+inside systemctl unmask proxywarden-squid.service
+# A PID file naming a live process that is not Squid does not hold the start.
+inside sh -c 'echo 1 > /run/squid/squid.pid'
+pw_inside start
+started "a PID file naming PID 1"
+proxy_lives_on "a PID file naming PID 1"
+# A control command of Squid's, run as the user squid, is never the proxy.
+pw_inside stop
+inside cp /bin/sh /usr/sbin/squid-control
+inside sh -c 'setpriv --reuid=squid --regid=squid --clear-groups /usr/sbin/squid-control -c "sleep 60; :" -k kill > /dev/null 2>&1 & echo $! > /run/e2e-control'
+control=$(inside cat /run/e2e-control)
+pw_inside start
+started "a squid -k process of the user squid"
+named=$(last_line "$OUT" | sed -n 's/.*success pid \([0-9]*\)\.\.\.$/\1/p')
+expect "a squid -k process of the user squid: the start names the proxy, pid too" "$(wait_until 30 serving; main_pid) not $control" "$named not $control"
+inside kill "$control"
+inside rm /usr/sbin/squid-control
+
+# systemctl reload, and the watchdog's reload: the proxy keeps serving, or the
+# run says that it no longer does.
+proxy_runs
+before=$PROXY
+expect "systemctl reload proxywarden-squid" "0 active success" "$(systemctl_on reload proxywarden-squid.service)"
+proxy_lives_on "systemctl reload"
+expect "systemctl reload: the same proxy" "$before" "$PROXY"
+inside sh -c 'echo "cache_dir ufs /var/spool/squid3/later 100 16 256" >> /etc/squid3/squid.conf'
+pw_inside reload-timeout
+verdict="$STATUS $(sleep 8; serving && echo serving || echo gone)"
+fact "reload-timeout, a cache_dir never made" "$verdict: $ERR"
+expect_match "reload-timeout, a cache_dir never made: the run's status, the proxy after" "^(0 serving|1 gone)$" "$verdict"
+inside cp /root/squid.conf.good /etc/squid3/squid.conf
 
 # The service manager re-executes itself (as an upgrade of systemd makes it)
 # a few milliseconds into a start: the start still goes through the unit.
@@ -264,12 +321,12 @@ inside sh -c 'echo "acl broken nosuchtype value" >> /etc/squid3/squid.conf'
 inside mv /usr/sbin/squid /usr/sbin/squid.real
 cat > "$machine/usr/sbin/squid" <<'WRAPPER'
 #!/bin/sh
-case " $* " in *" -sYC "*) echo launch >> /run/e2e-launches ;; esac
+case " $* " in *" -sYC "* | *" -z "*) echo "$*" >> /run/e2e-launches ;; esac
 exec /usr/sbin/squid.real "$@"
 WRAPPER
 chmod 755 "$machine/usr/sbin/squid"
 inside systemctl restart proxywarden.service || true
-expect "broken configuration: Squid's launches" "1" "$(inside cat /run/e2e-launches | wc -l)"
+expect "broken configuration: Squid's launches" "--foreground -z -f /etc/squid3/squid.conf" "$(inside cat /run/e2e-launches)"
 inside mv /usr/sbin/squid.real /usr/sbin/squid
 expect "broken configuration: the unit" "failed exit-code" "$(unit_is proxywarden.service)"
 expect "broken configuration: systemctl --failed" "proxywarden-squid.service proxywarden.service" \
@@ -281,7 +338,8 @@ proxy_lives_on "configuration mended"
 # An upgrade or a reinstall of Debian's squid restarts a running proxy on the
 # new program, through the program (its journal row tells), and leaves a
 # stopped one stopped.
-reinstall_squid() { inside env DEBIAN_FRONTEND=noninteractive sh -c 'dpkg -i /var/cache/apt/archives/squid_*.deb' > /dev/null; }
+reinstall_squid() { capture inside env DEBIAN_FRONTEND=noninteractive sh -c "dpkg -i /var/cache/apt/archives/squid_*.deb $*"; }
+deleted_programs() { inside sh -c 'for p in /proc/[0-9]*; do readlink $p/exe; done 2> /dev/null' | grep deleted; }
 proxy_runs
 before=$PROXY
 reinstall_squid
@@ -289,8 +347,28 @@ proxy_lives_on "squid reinstalled"
 a_new_proxy "squid reinstalled" "$before"
 expect "squid reinstalled: the journal's last row" "Success Starting proxy service with PID $PROXY" \
   "$(inside sqlite3 /home/brantel/SQLITE/system_events.db 'SELECT subject FROM squid_admin_mysql ORDER BY rowid DESC LIMIT 1')"
-expect "squid reinstalled: programs that were deleted, still running" "" \
-  "$(inside sh -c 'for p in /proc/[0-9]*; do readlink $p/exe; done 2> /dev/null' | grep deleted)"
+expect "squid reinstalled: programs that were deleted, still running" "" "$(deleted_programs)"
+expect_match "squid reinstalled: the system journal names the update" "restarting the appliance's Squid: the update of squid" \
+  "$(inside journalctl -t proxywarden --no-pager -q -o cat)"
+# Squid and both packages in one run of dpkg, which drops the trigger.
+before=$PROXY
+reinstall_squid '/root/debs/*.deb'
+proxy_lives_on "squid and both packages at once"
+a_new_proxy "squid and both packages at once" "$before"
+expect "squid and both packages at once: programs that were deleted, still running" "" "$(deleted_programs)"
+# A configuration that the new Squid refuses: the same proxy keeps serving.
+before=$PROXY
+inside sh -c 'echo "acl broken nosuchtype value" >> /etc/squid3/squid.conf'
+reinstall_squid
+expect_match "squid reinstalled, squid.conf refused: what dpkg says" "refuses /etc/squid3/squid.conf" "$ERR"
+proxy_lives_on "squid reinstalled, squid.conf refused"
+expect "squid reinstalled, squid.conf refused: the same proxy" "$before" "$PROXY"
+inside cp /root/squid.conf.good /etc/squid3/squid.conf
+# The logs rotate, and Squid writes the next request into the new access.log.
+inside logrotate -f /etc/logrotate.d/proxywarden
+logged() { mgr_status > /dev/null; inside grep -q squid-internal-mgr /var/log/squid3/access.log; }
+expect "logrotate -f: the next request in a new access.log" "yes" \
+  "$(inside test -s /var/log/squid3/access.log.1 && wait_until 10 logged && echo yes)"
 pw_inside stop
 reinstall_squid
 expect "squid reinstalled, the proxy stopped: a proxy" "" "$(main_pid)"
@@ -306,7 +384,7 @@ kill -CONT "$leader"
 fact "manager frozen" "the start took $took s"
 started "manager frozen"
 expect "manager frozen: the start's time" "under 12 s" "$(under 12 "$took")"
-expect_match "manager frozen: what the launch says" "did not take the start" "$ERR"
+expect_match "manager frozen: what the launch says" "did not answer the start" "$ERR"
 wait_until 30 booted
 expect "manager frozen, then running: the launch's processes left" "" "$(inside pgrep -a -f 'launch-squid|systemctl start|systemd-run')"
 expect "manager frozen, then running: Squid's masters" "1" "$(squid_masters | wc -w)"
