@@ -42,12 +42,22 @@ struct SmallFile {
   std::optional<std::string> content;
 };
 
-// How much one look at a process reads.
-enum class Look {
-  kPath,     // the executable path alone
-  kOwner,    // and the owner's name
-  kListing,  // and the parent and the command line
+// What one look at a process reads besides its executable path, which every
+// look reads; parts combine with |.
+enum class Look : unsigned {
+  kPath = 0,         // the executable path alone
+  kOwner = 1,        // the owner's name
+  kCommandLine = 2,  // the command line
+  kParent = 4,       // the parent's PID
+  kListing = kOwner | kCommandLine | kParent,
 };
+constexpr Look operator|(Look a, Look b) {
+  return static_cast<Look>(static_cast<unsigned>(a) | static_cast<unsigned>(b));
+}
+// Whether LOOK reads any of PARTS.
+constexpr bool reads(Look look, Look parts) {
+  return (static_cast<unsigned>(look) & static_cast<unsigned>(parts)) != 0;
+}
 
 // What a glance by PID saw: the executable path ("" for a process without
 // one), or the error that kept it from being read.
@@ -68,10 +78,12 @@ struct Snapshot {
   std::string exe;
   std::optional<std::system_error> exe_error;  // why the path could not be read
   // The real owner's name (the decimal uid for a user the password database
-  // does not know); not taken with Look::kPath.
+  // does not know); with Look::kOwner.
   std::optional<std::string> owner;
-  Pid parent = 0;                         // with Look::kListing
-  std::vector<std::string> command_line;  // with Look::kListing
+  Pid parent = 0;  // with Look::kParent
+  // With Look::kCommandLine; empty for a process without memory of its own
+  // (kernel threads, zombies).
+  std::vector<std::string> command_line;
 };
 
 // A handle on one process, opened by PID: it reports and signals the process

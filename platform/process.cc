@@ -39,14 +39,15 @@ Snapshot read_snapshot(Pid pid, Look look, UserNames& names, bool own_pid) {
   seen.exe_error = std::move(path.exe_error);
   // A process without a program never counts, whatever its root.
   if (!seen.exe.empty() || seen.exe_error) seen.own_root = shares_root(pid);
-  if (own_pid && look == Look::kPath) return seen;
-  const ProcStatus status = read_status(pid);
-  seen.own_pid = own_pid || status.tgid == pid;
-  if (look != Look::kPath) seen.owner = names.of(status.uid);
-  if (look == Look::kListing) {
-    seen.parent = status.parent;
-    seen.command_line = read_command_line(pid);
+  // The status names the owner and the parent, and without a pidfd tells a
+  // thread's ID apart.
+  if (!own_pid || reads(look, Look::kOwner | Look::kParent)) {
+    const ProcStatus status = read_status(pid);
+    seen.own_pid = own_pid || status.tgid == pid;
+    if (reads(look, Look::kOwner)) seen.owner = names.of(status.uid);
+    if (reads(look, Look::kParent)) seen.parent = status.parent;
   }
+  if (reads(look, Look::kCommandLine)) seen.command_line = read_command_line(pid);
   return seen;
 }
 

@@ -181,13 +181,15 @@ TEST_F(RealOs, DescribesAChildProcessAndAZombieAndNamesAnOwnerWithoutAPasswordEn
   EXPECT_EQ(seen.parent, ::getpid());
   EXPECT_EQ(seen.command_line,
             (std::vector<std::string>{shell, "-c", "sleep 30; :", "it's", "tab\there", "", long_argument}));
+  EXPECT_EQ(os_->open_process(child.pid())->look(Look::kPath | Look::kCommandLine).command_line, seen.command_line);
   EXPECT_EQ(seen.owner, os_->open_process(::getpid())->look(Look::kOwner).owner);
   EXPECT_EQ(os_->open_process(1)->look(Look::kOwner).owner, "root");
   // A zombie, not reaped yet, has no path but is seen as any other process.
   Child zombie({"/bin/true"});
   wait_until([&] { return os_->glance(zombie.pid()).exe.empty(); }, "a zombie");
-  const auto dead = os_->open_process(zombie.pid())->look(Look::kOwner);
+  const auto dead = os_->open_process(zombie.pid())->look(Look::kOwner | Look::kCommandLine);
   EXPECT_EQ(dead.exe, "");
+  EXPECT_TRUE(dead.command_line.empty());
   EXPECT_FALSE(dead.exe_error);
   EXPECT_EQ(dead.owner, seen.owner);
   if (::geteuid() != 0) return;              // needs root to start a process under another uid

@@ -28,6 +28,7 @@ TEST(SquidPid, JudgesThePidFilesProcessAndEndsTheRunOnlyOnAnUnexpectedFailure) {
   constexpr Pid kEndsRun = -1;
   const std::string up_to_the_bound = std::string(kPidFileLimit - 3, ' ') + "812";
   const FakeProcess roots_proxy{.exe = kSquidBinary, .user = "root"};
+  const FakeProcess roots_kill_command{.exe = kSquidBinary, .command_line = {"squid", "-k", "kill"}};
   const struct {
     const char* label;
     std::function<void(FakeOs&)> arrange;
@@ -36,6 +37,7 @@ TEST(SquidPid, JudgesThePidFilesProcessAndEndsTheRunOnlyOnAnUnexpectedFailure) {
       {"the file names root's proxy, which a scan would pass over",
        [&](FakeOs& os) { os.add_process(812, roots_proxy); }, 812},
       {"the file names another program", [](FakeOs& os) { os.add_process(812, {.exe = "/bin/bash"}); }, 900},
+      {"the file names root's kill command", [&](FakeOs& os) { os.add_process(812, roots_kill_command); }, 900},
       {"the file names a process whose path may not be read",
        [](FakeOs& os) {
          os.add_process(812, {.exe = "/usr/bin/bash"});

@@ -8,6 +8,13 @@ namespace pw {
 inline constexpr char kSquidBinary[] = "/usr/sbin/squid";  // what a proxy's path contains
 inline constexpr char kPidFile[] = "/var/run/squid/squid.pid";
 inline constexpr char kProxyUser[] = "squid";
+// How Squid reads its command line: its getopt string (a letter before ':'
+// takes a value, in the rest of its word or the next word; before "::" only in
+// the rest of its word), its one long option that takes a value, and the
+// options that make a run one of its control commands rather than the proxy.
+inline constexpr char kSquidOptions[] = "CDFNRSYXa:d:f:hik:m::n:sl:u:vz?";
+inline constexpr char kSquidValuedLongOption[] = "kid";
+inline constexpr char kSquidControlOptions[] = "kz";
 // The most of the PID file that is read: a PID and white space fit many times.
 inline constexpr std::size_t kPidFileLimit = 4096;
 

@@ -18,7 +18,8 @@ enum class Identity { kNeither, kProxyUser, kMain };
 // user's process has a path and the proxy user as its owner. A thread's ID, and
 // a process whose root directory is not the program's, are none of them;
 // unless the PID file names it, neither is a process whose owner was not
-// looked at.
+// looked at. A process whose command line holds one of the proxy's control
+// options (-k, -z) is never the main one; one not read, or empty, holds none.
 // Throws the path's error for a process of the proxy user whose path could not
 // be read, and for the candidate when that error is not a refusal.
 Identity verdict_of(const Snapshot& seen, Pid candidate);
@@ -26,8 +27,8 @@ Identity verdict_of(const Snapshot& seen, Pid candidate);
 // Opens a handle on PID and looks through it: what the look shows, when its
 // verdict is LEAST or above (kMain, or kProxyUser which takes in kMain);
 // nullopt when it is not, or the process ends meanwhile. LOOK is how much is
-// read. A glance at the path by PID first spares the handle where it cannot
-// qualify.
+// read, and the command line too where the glance shows the proxy's program. A
+// glance at the path by PID first spares the handle where it cannot qualify.
 std::optional<Snapshot> qualifying_look(Os& os, Pid pid, Identity least, Pid candidate, Look look);
 
 // Calls VISIT, in the table's order, with what qualifying_look() shows of each

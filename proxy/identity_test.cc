@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <optional>
+#include <sstream>
 
 #include "proxy/fixed.h"
 #include "testing/fake_os.h"
@@ -24,11 +25,12 @@ TEST(VerdictOf, JudgesWhatOneLookSawWithAndWithoutThePidFilesCandidate) {
     std::optional<std::string> owner;
     bool thread;
     std::optional<Identity> named, unnamed;  // the PID file names it, or names none
+    const char* command = "";                // its command line's words; "" when unreadable
     bool other_root = false;                 // a process of a chroot or a container beside this system
   } cases[] = {
       {"the proxy user's proxy", kSquidBinary, 0, kProxyUser, false, kMain, kMain},
-      {"another system's proxy", kSquidBinary, 0, kProxyUser, false, kNeither, kNeither, true},
-      {"another system's helper", "/usr/lib/squid/pinger", 0, kProxyUser, false, kNeither, kNeither, true},
+      {"another system's proxy", kSquidBinary, 0, kProxyUser, false, kNeither, kNeither, "", true},
+      {"another system's helper", "/usr/lib/squid/pinger", 0, kProxyUser, false, kNeither, kNeither, "", true},
       {"a longer path", "/opt/usr/sbin/squid-6", 0, kProxyUser, false, kMain, kMain},
       {"the proxy user's helper", "/usr/lib/squid/pinger", 0, kProxyUser, false, kUser, kUser},
       {"the proxy user's, without a path", "", 0, kProxyUser, false, kNeither, kNeither},
@@ -42,6 +44,17 @@ TEST(VerdictOf, JudgesWhatOneLookSawWithAndWithoutThePidFilesCandidate) {
       {"the proxy user's, path refused", "", EPERM, kProxyUser, false, kMain, kEndsRun},
       {"another user's, path too long", "", ENAMETOOLONG, "nobody", false, kEndsRun, kNeither},
       {"the proxy user's, path too long", "", ENAMETOOLONG, kProxyUser, false, kEndsRun, kEndsRun},
+      // Squid's control commands (options k and z) are never the proxy.
+      {"a kid", kSquidBinary, 0, kProxyUser, false, kMain, kMain, "(squid-1) --kid squid-1 --foreground -sYC -f c"},
+      {"a kill command", kSquidBinary, 0, kProxyUser, false, kUser, kUser, "squid -f /etc/squid3/squid.conf -k kill"},
+      {"root's rotate, bundled", kSquidBinary, 0, "root", false, kNeither, kNeither, "squid -sk rotate"},
+      {"cache directories made", kSquidBinary, 0, kProxyUser, false, kUser, kUser, "squid --foreground -Nz -f c"},
+      {"-f's values", kSquidBinary, 0, kProxyUser, false, kMain, kMain, "squid -f -kill.conf -fkz.conf"},
+      {"-m's value in its word", kSquidBinary, 0, kProxyUser, false, kMain, kMain, "squid -mz"},
+      {"-m's value only in its word", kSquidBinary, 0, kProxyUser, false, kUser, kUser, "squid -m -z"},
+      {"--kid's value, abbreviated", kSquidBinary, 0, kProxyUser, false, kMain, kMain, "squid --ki -z"},
+      {"--kid's value in its word", kSquidBinary, 0, kProxyUser, false, kUser, kUser, "squid --kid=-s -z"},
+      {"a name like an option; --", kSquidBinary, 0, kProxyUser, false, kMain, kMain, "-z -sYC -- -k kill"},
   };
   for (const auto& c : cases) {
     Snapshot seen;
@@ -51,6 +64,8 @@ TEST(VerdictOf, JudgesWhatOneLookSawWithAndWithoutThePidFilesCandidate) {
     seen.exe = c.exe;
     if (c.exe_error != 0) seen.exe_error = std::system_error(c.exe_error, std::generic_category(), "readlink");
     seen.owner = c.owner;
+    std::istringstream words(c.command);
+    for (std::string word; words >> word;) seen.command_line.push_back(word);
     for (const auto& [candidate, expected] : {std::pair{kPid, c.named}, std::pair{0, c.unnamed}}) {
       if (expected) {
         EXPECT_EQ(verdict_of(seen, candidate), *expected) << c.label << ", candidate " << candidate;
@@ -67,6 +82,7 @@ TEST(VerdictOf, JudgesWhatOneLookSawWithAndWithoutThePidFilesCandidate) {
 TEST(WalkProcesses, VisitsWhatQualifiesAndEndsTheRunOnWhatCannotBeJudged) {
   enum Walk { kPassed, kVisited, kEndsRun };
   const FakeProcess proxy{.exe = kSquidBinary, .user = kProxyUser};
+  const FakeProcess kill_command{.exe = kSquidBinary, .user = kProxyUser, .command_line = {"squid", "-k", "kill"}};
   const struct {
     const char* label;
     FakeProcess process;  // PID 7, listed before a proxy at PID 9
@@ -75,6 +91,7 @@ TEST(WalkProcesses, VisitsWhatQualifiesAndEndsTheRunOnWhatCannotBeJudged) {
   } cases[] = {
       {"the proxy", proxy, kVisited, kVisited},
       {"the proxy user's helper", {.exe = "/usr/lib/squid/pinger", .user = kProxyUser}, kPassed, kVisited},
+      {"a kill command", kill_command, kPassed, kVisited},
       {"another system's proxy", {.exe = kSquidBinary, .user = kProxyUser, .other_root = true}, kPassed, kPassed},
       {"another user's, path refused",
        {.exe = kSquidBinary},

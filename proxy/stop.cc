@@ -17,7 +17,7 @@ namespace {
 void force_stop(Os& os, Pid pid, Pid candidate, bool announce) {
   try {
     const auto process = os.open_process(pid);
-    if (verdict_of(process->look(Look::kOwner), candidate) != Identity::kMain) return;
+    if (verdict_of(process->look(Look::kOwner | Look::kCommandLine), candidate) != Identity::kMain) return;
     if (announce) os.out(fill(kKillingLine, {std::to_string(pid)}));
     process->terminate();
     process->kill();

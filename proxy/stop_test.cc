@@ -15,6 +15,7 @@ namespace {
 
 const FakeProcess kProxy{.exe = kSquidBinary, .user = kProxyUser};
 const FakeProcess kHelper{.exe = "/usr/lib/squid/pinger", .user = kProxyUser};
+const FakeProcess kKillRun{.exe = kSquidBinary, .user = kProxyUser, .command_line = {"squid", "-k", "kill"}};
 
 std::vector<std::string> waits(Pid pid, int passes) {
   std::vector<std::string> trace;
@@ -151,6 +152,12 @@ TEST_F(SquidStop, ForcedStopSignalsOnlyWhatItsHandleShowsToQualify) {
          os.on_line(fill(kKillingLine, {"813"}), [&os] { os.add_process(813, {.exe = kSquidBinary, .user = "root"}); });
        },
        concat({signals(812), {fill(kKillingLine, {"813"})}})},
+      {"a kid's PID taken by a kill command before the forced stop's own look; the sweep ends it",
+       [](FakeOs& os) {
+         os.add_process(813, kProxy);
+         os.on_signal(812, SIGKILL, [&os] { os.add_process(813, kKillRun); });
+       },
+       concat({signals(812), signals(813)})},
       {"812's path may not be read", [](FakeOs& os) { os.fail_query(812, "exe", EACCES); }, signals(812)},
   };
   for (const auto& c : cases) {

@@ -94,11 +94,9 @@ Snapshot FakeOs::look(Pid pid, int generation, Look look) {
   } catch (const std::system_error& e) {
     seen.exe_error = e;
   }
-  if (look != Look::kPath) seen.owner = query(pid, "user", generation).user;
-  if (look == Look::kListing) {
-    seen.parent = query(pid, "parent", generation).parent;
-    seen.command_line = query(pid, "cmdline", generation).command_line;
-  }
+  if (reads(look, Look::kOwner)) seen.owner = query(pid, "user", generation).user;
+  if (reads(look, Look::kParent)) seen.parent = query(pid, "parent", generation).parent;
+  if (reads(look, Look::kCommandLine)) seen.command_line = query(pid, "cmdline", generation).command_line;
   // Confirmed through the handle, as the real one is.
   const auto found = processes_.find(pid);
   if (found == processes_.end() || found->second.generation != generation) throw ProcessEnded("look");
