@@ -254,6 +254,7 @@ expect_match "port held: the proxy's unit, what the start says" "^failed .*journ
   "$(unit_is proxywarden-squid.service) $ERR"
 inside sh -c 'kill $(cat /run/e2e-listener)'
 # A cache_dir never made: Squid makes it before it starts.
+pw_inside stop
 inside cp /etc/squid3/squid.conf /root/squid.conf.good
 inside sh -c 'echo "cache_dir ufs /var/spool/squid3/cache 100 16 256" >> /etc/squid3/squid.conf'
 pw_inside start
@@ -267,6 +268,7 @@ start_fails "the unit masked"
 expect_match "the unit masked: what the start says" "is masked" "$ERR"
 inside systemctl unmask proxywarden-squid.service
 # A PID file naming a live process that is not Squid does not hold the start.
+pw_inside stop
 inside sh -c 'echo 1 > /run/squid/squid.pid'
 pw_inside start
 started "a PID file naming PID 1"
