@@ -1,5 +1,5 @@
 // The front end's fixed texts: the progress records of the actions, the pid
-// line, and the watchdog's subjects and reconfigure command.
+// line, and the watchdog's subjects, reconfigure command and probes.
 #pragma once
 
 namespace pw {
@@ -23,6 +23,12 @@ inline constexpr char kReconfigureCommand[] =
     "/usr/sbin/squid -f /etc/squid3/squid.conf -k reconfigure >/dev/null 2>&1";
 inline constexpr char kReloadSubject[] =
     "Reloading Proxy service (Timeout exceed 15s) by the Watchdog Ports monitoring";
+// Squid exits within a few seconds of a reconfigure it cannot apply: after a
+// reload that a proxy ran into, one probe a second for this many seconds tells
+// whether it survived.
+inline constexpr int kReloadProbes = 6;
+inline constexpr char kReloadFailedSubject[] = "Failed to reload proxy service: no proxy runs after the reconfigure";
+inline constexpr char kReloadFailedError[] = "the proxy no longer runs after the reconfigure";
 inline constexpr char kRestartSubjectHead[] = "Restarting Proxy service (";
 inline constexpr char kCpuSubjectTail[] = "% CPU usage) by the Watchdog CPU monitoring";
 inline constexpr char kMemorySubjectTail[] = "% memory usage) by the Watchdog Memory monitoring";

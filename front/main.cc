@@ -9,6 +9,7 @@
 
 #include "front/dispatch.h"
 #include "front/fixed.h"
+#include "platform/limits.h"
 #include "platform/signals.h"
 
 int main(int argc, char** argv) {
@@ -19,6 +20,8 @@ int main(int argc, char** argv) {
     // A hang-up, an interrupt or a request to end waits until the action is
     // done, so that no caller can cut a sequence in half.
     signals.emplace();
+    // The commands, and the proxy that the start launches, inherit the limit.
+    pw::raise_open_file_limit();
     os = pw::real_os();  // loads the helper library first
     pw::run(*os, argc > 0 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>{});
   } catch (const std::exception& e) {

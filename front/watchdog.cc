@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 
 #include "front/actions.h"
 #include "front/fixed.h"
@@ -46,11 +47,27 @@ void watchdog_restart(Os& os, Load load) {
   restart_sequence(os);
 }
 
+// Whether a main proxy process is still found at each probe after a
+// reconfigure. Each probe looks afresh: a main process that another follows
+// counts as running.
+bool survives_reconfigure(Os& os) {
+  for (int probe = 0; probe < kReloadProbes; ++probe) {
+    os.sleep(1);
+    if (!squid_pid(os)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void reload_timeout_action(Os& os) {
+  // Only a proxy that ran before the reload can be lost to it.
+  const bool ran = squid_pid(os).has_value();
   squid_admin_mysql(os, kWatchdogSeverity, kReloadSubject, "");
   os.shell(kReconfigureCommand);
+  if (!ran || survives_reconfigure(os)) return;
+  squid_admin_mysql(os, kWatchdogSeverity, kReloadFailedSubject, "");
+  throw std::runtime_error(kReloadFailedError);
 }
 
 void restart_cpu_action(Os& os) { watchdog_restart(os, Load::kCpu); }

@@ -9,6 +9,8 @@
 
 namespace pw {
 
+// Journals the reload and runs the reconfigure. When a proxy ran before it and
+// none runs within six seconds after, journals that too and throws.
 void reload_timeout_action(Os& os);
 void restart_cpu_action(Os& os);
 void restart_memory_action(Os& os);

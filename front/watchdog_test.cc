@@ -112,6 +112,50 @@ TEST(Watchdog, RecordsItsEventWithTheFigureThenActs) {
   }
 }
 
+// After a reload that a proxy ran into, a probe a second for six seconds, each
+// looking afresh; the first that finds none journals the loss and ends the run.
+TEST(Watchdog, AReloadThatLeavesNoProxyJournalsItAndEndsTheRun) {
+  const struct {
+    const char* label;
+    std::function<void(FakeOs&)> arrange;
+    int slept;
+    bool lost;
+  } cases[] = {
+      {"no proxy before", [](FakeOs& os) { os.end_process(812); }, 0, false},
+      {"the proxy survives", [](FakeOs&) {}, 6, false},
+      {"another main process follows it",
+       [](FakeOs& os) {
+         os.after_seconds(2, [&os] {
+           os.add_process(913, kIdleProxy);
+           os.end_process(812);
+         });
+       },
+       6, false},
+      {"the proxy ends after 3 s", [](FakeOs& os) { os.after_seconds(3, [&os] { os.end_process(812); }); }, 3, true},
+  };
+  for (const auto& c : cases) {
+    FakeMachine machine;
+    machine.os_.add_process(812, kIdleProxy);
+    c.arrange(machine.os_);
+    std::string error;
+    try {
+      reload_timeout_action(machine.os_);
+    } catch (const std::runtime_error& e) {
+      error = e.what();
+    }
+    EXPECT_EQ(error, c.lost ? "the proxy no longer runs after the reconfigure" : "") << c.label;
+    std::vector<std::string> trace{"@ journal",
+                                   "$ /usr/sbin/squid -f /etc/squid3/squid.conf -k reconfigure >/dev/null 2>&1"};
+    trace.insert(trace.end(), c.slept, "~ sleep 1");
+    if (c.lost) trace.emplace_back("@ journal");
+    EXPECT_EQ(machine.os_.trace(), trace) << c.label;
+    EXPECT_EQ(journal_events(machine.db_).back(),
+              c.lost ? "0 Failed to reload proxy service: no proxy runs after the reconfigure"
+                     : "0 Reloading Proxy service (Timeout exceed 15s) by the Watchdog Ports monitoring")
+        << c.label;
+  }
+}
+
 TEST(Watchdog, AReloadWhoseShellCannotStartEndsTheRunAfterItsEvent) {
   FakeMachine machine;
   machine.os_.fail_shell(EAGAIN);

@@ -1,4 +1,5 @@
-// Fixed paths of the machine's side: the helper library and the event database.
+// Fixed paths of the machine's side: the helper library and the event database,
+// and the limit on open files that a run wants.
 #pragma once
 
 #include "platform/text.h"
@@ -24,6 +25,14 @@ inline constexpr char kPasswordFile[] = "/etc/passwd";
 inline constexpr char kShell[] = "/bin/sh";
 // This process's open descriptors, one link per descriptor.
 inline constexpr char kOwnDescriptors[] = "/proc/self/fd";
+// The soft limit on open files that a run raises its own to, within the hard
+// limit: under a dozen, the shell cannot even redirect a command's output, as
+// it keeps the descriptors it saves at 10 and above.
+inline constexpr long kOpenFilesWanted = 1024;
+// Below this soft limit no command is run: a run that cannot raise its limit
+// this far (a hard limit under it) ends before its first command, rather than
+// in the middle of a sequence, such as a restart with the proxy stopped.
+inline constexpr long kOpenFilesNeeded = 32;
 // Present where systemd runs the machine, as sd_booted(3) tells.
 inline constexpr char kSystemdRuntimeDir[] = "/run/systemd/system/";
 

@@ -40,6 +40,7 @@ bool access_refused(const std::system_error& e);
 struct SmallFile {
   bool exists = false;
   std::optional<std::string> content;
+  bool operator==(const SmallFile&) const = default;
 };
 
 // What one look at a process reads besides its executable path, which every
@@ -137,6 +138,9 @@ class Os {
   // counts as missing. Throws when it exists but cannot be opened, or is a
   // directory.
   virtual SmallFile read_small_file(const std::string& path, std::size_t limit) = 0;
+  // Removes the directory entry PATH, a link itself rather than what it leads
+  // to. A file that is not there is no failure; any other failure throws.
+  virtual void remove_file(const std::string& path) = 0;
 
   // The helper library's operations.
   virtual void file_put_contents(const std::string& path, const std::string& data) = 0;

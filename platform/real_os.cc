@@ -17,6 +17,7 @@
 
 #include "platform/error.h"
 #include "platform/fixed.h"
+#include "platform/limits.h"
 #include "platform/os.h"
 #include "platform/process.h"
 #include "platform/spawn.h"
@@ -108,6 +109,7 @@ class RealOs final : public Os {
   std::unique_ptr<Process> open_process(Pid pid) override { return open_real_process(pid, user_names_); }
 
   void shell(const std::string& command_line) override {
+    require_open_files_for_commands();
     // Our lines must reach the output before anything the command prints.
     (void)flush_output();
     run_shell(command_line);
@@ -168,6 +170,13 @@ class RealOs final : public Os {
     if (!readable || used > limit) return {.exists = true, .content = std::nullopt};
     content.resize(used);
     return {.exists = true, .content = std::move(content)};
+  }
+
+  void remove_file(const std::string& path) override {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+      const int err = errno;
+      throw_errno(err, "unlink " + path);
+    }
   }
 
   void file_put_contents(const std::string& path, const std::string& data) override {

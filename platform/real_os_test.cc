@@ -30,6 +30,7 @@
 #include <utility>
 
 #include "platform/error.h"
+#include "platform/limits.h"
 #include "platform/os.h"
 #include "platform/proc.h"
 #include "platform/signals.h"
@@ -475,6 +476,14 @@ TEST_F(RealOs, ReadsSmallFilesAndTellsMissingFromUnopenable) {
   if (!refused.empty()) GTEST_SKIP() << "with openat2 refused: " << refused;
 }
 
+TEST_F(RealOs, RemovesAFileTakesAMissingOneAsRemovedAndFailsOnADirectory) {
+  write_whole_file(dir_ / "pid", "812\n");
+  os_->remove_file(dir_ / "pid");
+  os_->remove_file(dir_ / "pid");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "pid"));
+  EXPECT_THROW(os_->remove_file(dir_.path()), std::system_error);
+}
+
 TEST_F(RealOs, ReadsAFileUnderProcWholeWhateverItsLength) {
   // A file made whole at the open, of one read's size and around it, read
   // with standard input closed, so that its descriptor may be 0.
@@ -549,6 +558,35 @@ TEST_F(RealOs, AnEndingSignalWaitsAndACommandStartsWithNothingOfTheCaller) {
     EXPECT_EQ(descriptors, "none") << "the caller's descriptors, close_range " << close_range;
     std::filesystem::remove(seen);
     std::filesystem::remove(after);
+  }
+}
+
+// Commands run only where the raised limit is enough for them.
+TEST_F(RealOs, RaisesTheSoftLimitOnOpenFilesTo1024WithinTheHardLimit) {
+  rlimit given{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &given), 0);
+  const rlim_t hard = given.rlim_max, high = std::min<rlim_t>(hard, 4096);
+  const struct {
+    rlim_t soft, hard, raised;  // the limits a child sets, and its soft limit once raised
+    bool commands;              // whether commands may run then
+  } cases[] = {
+      {8, hard, std::min<rlim_t>(hard, 1024), true}, {8, 16, 16, false}, {8, 32, 32, true}, {high, hard, high, true}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(in_child([&] {
+                rlimit limit{c.soft, c.hard};
+                if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) return 2;
+                raise_open_file_limit();
+                if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 3;
+                bool commands = true;
+                try {
+                  require_open_files_for_commands();
+                } catch (const std::runtime_error&) {
+                  commands = false;
+                }
+                return limit.rlim_cur == c.raised && limit.rlim_max == c.hard && commands == c.commands ? 0 : 1;
+              }),
+              0)
+        << c.soft << " within " << c.hard;
   }
 }
 

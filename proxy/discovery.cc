@@ -14,11 +14,14 @@ Pid pid_file_number(std::string_view content) {
   return static_cast<Pid>(*number);
 }
 
-Pid pid_file_pid(Os& os) {
+SmallFile read_pid_file(Os& os) { return os.read_small_file(kPidFile, kPidFileLimit); }
+
+Pid pid_file_pid(const SmallFile& file) {
   // Content past the bound, or that cannot be read at once, names no PID.
-  const auto file = os.read_small_file(kPidFile, kPidFileLimit);
   return file.content ? pid_file_number(*file.content) : 0;
 }
+
+Pid pid_file_pid(Os& os) { return pid_file_pid(read_pid_file(os)); }
 
 std::optional<Pid> main_process(Os& os, Pid candidate) {
   // The path alone tells whether the process the file names is the proxy.

@@ -19,6 +19,12 @@ std::optional<Pid> main_process(Os& os, Pid candidate);
 // (not a decimal integer, not greater than 0, or too large to be a PID).
 Pid pid_file_number(std::string_view content);
 
+// The PID file as it is now, read to at most kPidFileLimit bytes.
+SmallFile read_pid_file(Os& os);
+
+// The PID that a read of the PID file names; 0 when it is missing or names none.
+Pid pid_file_pid(const SmallFile& file);
+
 // The PID that the PID file names now; 0 when it is missing or names none.
 Pid pid_file_pid(Os& os);
 

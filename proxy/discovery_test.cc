@@ -77,7 +77,7 @@ TEST(SquidPid, JudgesThePidFilesProcessAndEndsTheRunOnlyOnAnUnexpectedFailure) {
       {"the file is removed once read",
        [](FakeOs& os) {
          os.add_process(812, kProxy);
-         os.after_read(kPidFile, [&os] { os.remove_file(kPidFile); });
+         os.after_read(kPidFile, [&os] { os.unset_file(kPidFile); });
        },
        812},
       {"the file names a process that does not run", [](FakeOs&) {}, 900},

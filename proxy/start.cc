@@ -8,7 +8,8 @@
 namespace pw {
 
 bool squid_start(Os& os) {
-  const auto running = squid_pid(os);
+  const SmallFile pid_file = read_pid_file(os);
+  const auto running = main_process(os, pid_file_pid(pid_file));
   // A larger file-descriptor limit may raise the top of the port range; the
   // setting is read even when nothing will be launched.
   const long long top = std::max(kPortRangeTop, os.GET_INFO_INT(kMaxFiledesc));
@@ -16,6 +17,11 @@ bool squid_start(Os& os) {
     os.out(fill(kAlreadyStartedLine, {std::to_string(*running)}));
     return false;
   }
+
+  // Squid refuses to start while its PID file names any live process, and this
+  // one names no proxy. It goes only while it holds what was judged, so that a
+  // start running beside this one keeps the file it has just written.
+  if (pid_file.exists && read_pid_file(os) == pid_file) os.remove_file(kPidFile);
 
   os.out(fill(kPortRangeLine, {std::to_string(top)}));
   os.shell(fill(kPortRangeCommand, {kSysctl, std::to_string(top)}));

@@ -1,5 +1,5 @@
-// The start sequence: tune the local port range, launch the proxy and probe for
-// its main process.
+// The start sequence: clear a stale PID file, tune the local port range, launch
+// the proxy and probe for its main process.
 #pragma once
 
 #include "platform/os.h"

@@ -66,6 +66,30 @@ TEST_F(SquidStart, AProxyRunningOrOneNamedByThePidFileLaunchesNothing) {
   EXPECT_TRUE(journal_rows(db_).empty());
 }
 
+// Squid refuses to start while its PID file names any live process: a file that
+// names no proxy goes before the launch, unless it was rewritten meanwhile.
+TEST_F(SquidStart, RemovesAPidFileThatNamesNoProxyBeforeTheLaunch) {
+  const struct {
+    const char* label;
+    const char* content;  // nullptr: no PID file
+    bool removed;
+    const char* rewritten = nullptr;  // once the start has read it
+  } cases[] = {{"a root shell's PID", "77\n", true},
+               {"a PID that nothing has", "4194303\n", true},
+               {"no PID file", nullptr, false},
+               {"rewritten meanwhile", "77\n", false, "78\n"}};
+  for (const auto& c : cases) {
+    FakeOs os(db_);
+    os.add_process(77, {.exe = "/bin/sh"});
+    if (c.content) os.set_file(kPidFile, c.content);
+    if (c.rewritten) os.after_read(kPidFile, [&] { os.set_file(kPidFile, c.rewritten); });
+    squid_start(os);
+    EXPECT_EQ(os.trace().at(0) == "rm /var/run/squid/squid.pid", c.removed) << c.label;
+    EXPECT_EQ(os.trace().at(c.removed ? 4 : 3), "$ /usr/sbin/squid -sYC -f /etc/squid3/squid.conf >/dev/null 2>&1")
+        << c.label;
+  }
+}
+
 TEST_F(SquidStart, MaxFiledescOnlyEverRaisesThePortRangeTop) {
   const struct {
     long long setting;

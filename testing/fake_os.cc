@@ -168,6 +168,12 @@ SmallFile FakeOs::read_small_file(const std::string& path, std::size_t limit) {
   return read;
 }
 
+void FakeOs::remove_file(const std::string& path) {
+  trace_.push_back("rm " + path);
+  files_.erase(path);
+  unreadable_.erase(path);
+}
+
 void FakeOs::file_put_contents(const std::string& path, const std::string& data) {
   if (failing_writes_ != 0) throw Error(failing_writes_, "file_put_contents " + path);
   trace_.push_back(write_entry(path, data));

@@ -1,6 +1,7 @@
 // FakeOs is the Os of the unit tests: processes, files and settings live in
 // maps, the clocks move only when the program sleeps, and every command, signal,
-// sleep, file write, journal event and output line is recorded in one trace.
+// sleep, file write and removal, journal event and output line is recorded in
+// one trace.
 // Reactions change the machine at chosen moments: before a query is answered,
 // or after it is answered and before the program's next call.
 #pragma once
@@ -73,7 +74,7 @@ class FakeOs final : public Os {
   void fail_journal(int err) { failing_journal_ = err; }
 
   void set_file(const std::string& path, std::string content) { files_[path] = std::move(content); }
-  void remove_file(const std::string& path) { files_.erase(path); }
+  void unset_file(const std::string& path) { files_.erase(path); }
   // PATH exists but its content cannot be read at once (a FIFO, a read error).
   void set_unreadable(const std::string& path) { unreadable_.insert(path); }
   // Opening PATH fails with ERR (a directory: EISDIR).
@@ -100,6 +101,7 @@ class FakeOs final : public Os {
   std::int64_t now() override { return kEpochStart + seconds_slept_; }
   double monotonic_seconds() override { return kMonotonicStart + seconds_slept_; }
   SmallFile read_small_file(const std::string& path, std::size_t limit) override;
+  void remove_file(const std::string& path) override;
   void file_put_contents(const std::string& path, const std::string& data) override;
   long long GET_INFO_INT(const std::string& key) override;
   std::string begin_journal_event() override;

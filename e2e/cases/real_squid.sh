@@ -106,4 +106,27 @@ check "pid after stop" "PID of main proxy service is [None]
 " "$OUT"
 check "proxy no longer serves" "000" "$(curl -s -o /dev/null -w '%{http_code}' -x http://127.0.0.1:3128 http://127.0.0.1:8081/index.html)"
 
+# Squid refuses to start while its PID file names a live process: the start
+# removes one that names no proxy. A caller's low soft limit on open files is raised.
+sleep 600 &
+echo "$!" > "$PIDFILE"
+capture bash -c 'ulimit -Sn 6 && exec /usr/sbin/proxywarden start'
+check_ran "start past a stale pid file, ulimit -Sn 6" 0
+check "start past a stale pid file: started" "[Starting]......: Proxy service success pid $(pid_in_file)..." "$(last_line "$OUT")"
+kill "$!"
+# A hard limit too low for the commands: the restart ends before its stop acts.
+capture bash -c 'ulimit -n 16 && exec /usr/sbin/proxywarden restart'
+check "restart under ulimit -n 16: status, the proxy" "1, $(pid_in_file)" "$STATUS, $(main_pid)"
+check_match "restart under ulimit -n 16: what it says" "limit on open files \(16\) is below the 32" "$ERR"
+
+# A reconfigure that Squid cannot apply (a cache directory it cannot verify)
+# ends it within seconds; the run says so. An unknown directive would not do:
+# the reconfigure command refuses it without signalling Squid.
+echo "cache_dir ufs /nonexistent 100 16 256" >> /etc/squid3/squid.conf
+pw reload-timeout
+check "broken reconfigure: status|output|diagnostic" "1||proxywarden: the proxy no longer runs after the reconfigure
+" "$STATUS|$OUT|$ERR"
+check "broken reconfigure: journal" "0|Failed to reload proxy service: no proxy runs after the reconfigure||Proxy Service|proxywarden|0" \
+  "$(journal | tail -n 1)"
+
 finish
