@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fails on any difference from the checked-in clang-format style and on any
 # clang-tidy finding (.clang-tidy) in the program, its tests and its tools, and
-# on any shellcheck finding in the shell scripts that the package ships.
+# on any shellcheck finding in the shell scripts that the package ships and
+# their test.
 #
 # clang-tidy takes most of the time, and most units are the same from one run
 # to the next: a unit found clean is remembered in PROXYWARDEN_LINT_CACHE
@@ -43,6 +44,7 @@ rm -f build-lint/tidied
 git ls-files --cached --others --exclude-standard '*.cc' | grep -v '_fuzz\.cc$' |
   xargs -r -P "$(nproc)" -I{} bash -c 'tidy "$1"' _ {} ||
   { echo "lint: clang-tidy findings"; exit 1; }
-shellcheck proxy/launch-squid proxy/proxy-runs debian/maintscript-functions.sh debian/proxywarden.postinst debian/proxywarden.prerm debian/proxywarden.postrm
+shellcheck proxy/launch-squid proxy/proxy-runs debian/maintscript-functions.sh debian/proxywarden.postinst debian/proxywarden.prerm debian/proxywarden.postrm \
+  testing/shipped_scripts_test.sh
 units=$(git ls-files --cached --others --exclude-standard '*.cc' | grep -vc '_fuzz\.cc$')
 echo "lint: clang-format, clang-tidy ($(cat build-lint/tidied 2> /dev/null | wc -l) of $units units checked, the others kept clean) and shellcheck clean"
