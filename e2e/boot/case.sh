@@ -13,8 +13,12 @@
 # stopped, an administrator's shell under flock, ten restarts at once from a
 # service, a start while the service manager re-executes itself); to leave
 # its unit inactive after the console's stop, without a warning, and answer
-# the administrator's systemctl; to launch once and leave the units failed
-# when it cannot start; to follow an upgrade of Debian's squid; to start
+# the administrator's systemctl; to be reported started only once Squid
+# serves, however slowly, and failed when Squid dies while starting; to keep
+# the administrator's mask; not to be misled by a stale PID file or Squid's
+# own control commands; to say when a reload leaves no proxy; to leave the
+# units failed when it cannot start; to follow an upgrade of Debian's squid,
+# unless the new Squid refuses squid.conf; to have its logs rotated; to start
 # within a deadline with the service manager frozen, and out of its reach; and
 # to start at the next boot after a clean poweroff. A chroot beside the
 # container, on the machine's process table, installs and purges the packages
