@@ -278,6 +278,16 @@ release=${1:-$host}
 arch=${2:-$build}
 [[ $# -le 2 && $release =~ ^[a-z]+$ && $arch =~ ^[a-z0-9]+$ ]] ||
   { echo "usage: scripts/package.sh [RELEASE [ARCH]]" >&2; exit 2; }
+# The version is debian/changelog's; the README and the docs name its files
+# and the man page its version, which must follow it.
+version=$(sed -n '1s/^proxywarden (\([^)]*\)).*$/\1/p' debian/changelog)
+stale=$(grep -noE 'proxywarden(-libunix)?_[0-9][^_ ]*_|"proxywarden [0-9][^" ]*"' README.md docs/*.md docs/proxywarden.8 |
+  grep -vF -e "_${version}_" -e "\"proxywarden $version\"" || true)
+if [[ -z $version || -n $stale ]]; then
+  echo "package: these name another version than debian/changelog's (${version:-none}):"
+  printf '%s\n' "$stale"
+  exit 1
+fi
 out=$PWD/build-deb
 [[ $release == "$host" ]] || out+=-$release
 [[ $arch == "$build" ]] || out+=-$arch

@@ -13,13 +13,22 @@
 # then installs them with apt from a local repository, upgrades to them from
 # the files and purges them; any file left, changed or missing, any process
 # left running or any failed maintainer script fails it. The local repository
-# holds the same packages labelled one step older (VERSION~0), since apt would
-# take the same version for the one installed and run none of the upgrade's
-# maintainer scripts. The chroot starts from a base tarball made once with
+# holds the packages of the previous version (debian/changelog's second
+# entry), built from the commit that version was released from (the list
+# below, or else the last commit whose debian/changelog names it first) with
+# the tools the project builds that release with: for this machine's release
+# dpkg-buildpackage on this machine, for another that commit's own
+# scripts/package.sh (sbuild), both without the tests. They are built once and
+# kept in CACHE/previous-RELEASE/COMMIT/. Where that commit is not in the
+# checkout's history (a shallow clone, a copy without git), the repository
+# holds the same packages labelled one step older (VERSION~0) instead, and a
+# line says so: apt would take the same version for the one installed and run
+# none of the upgrade's maintainer scripts. The chroot starts from a base tarball made once with
 # debootstrap and kept in CACHE/RELEASE.tar.gz (CACHE is
 # /var/cache/proxywarden-piuparts, or PIUPARTS_CACHE); it holds eatmydata,
 # which piuparts runs the chroot's dpkg under. The log goes to
-# DEB_DIR/piuparts.log.
+# DEB_DIR/piuparts.log, the previous version's build's to
+# DEB_DIR/piuparts-previous.log.
 #
 # Each run lives in mount and PID namespaces of its own, so that whatever
 # piuparts leaves mounted or running, interrupted too, ends with them. For
@@ -34,6 +43,10 @@
 # made anew. Installs piuparts, debootstrap and dpkg-dev with apt-get where
 # missing.
 set -euo pipefail
+
+# The commit that each earlier version was released from, where it is not the
+# last commit whose debian/changelog names that version first.
+declare -A released_from=([1.0.0]=3b6347f207ba948c1c51c69f6a14ff7e076959b5)
 
 # in_root ROOT SCRATCH PATH... -- COMMAND...: runs COMMAND chrooted in ROOT,
 # which stays as it is: the changes go to an overlay whose upper layer lives in
@@ -161,6 +174,79 @@ if [[ $release != "$host" && "$(cat "$tools/$tools_stamp" 2> /dev/null)" != "$to
   mv "$tools.new" "$tools"
   echo "piuparts: $release: tools root made in $((SECONDS - begin)) s"
 fi
+
+# The packages of the version before this one, for the upgrade test: made
+# once per commit and release, while the release's lock is held.
+version=$(dpkg-deb -f "${files[0]}" Version)
+previous_version=$(dpkg-parsechangelog -l debian/changelog -o1 -c1 -SVersion 2> /dev/null || true)
+changelog_top() { git show "$1:debian/changelog" 2> /dev/null | sed -n '1s/^proxywarden (\([^)]*\)).*$/\1/p'; }
+# released_commit VERSION: the commit VERSION was released from, as listed
+# above, or else the last commit on the first-parent history whose
+# debian/changelog names it first.
+released_commit() {
+  local commit newer=
+  if [[ -n ${released_from[$1]:-} ]]; then
+    echo "${released_from[$1]}"
+    return
+  fi
+  while read -r commit; do
+    if [[ $(changelog_top "$commit") == "$1" ]]; then
+      git rev-parse "${newer:-HEAD}${newer:+^}"
+      return
+    fi
+    newer=$commit
+  done < <(git rev-list --first-parent HEAD -- debian/changelog 2> /dev/null)
+}
+previous=
+why=
+if [[ -z $previous_version ]] || ! dpkg --compare-versions "$previous_version" lt "$version"; then
+  why="debian/changelog names no version before $version"
+elif ! git rev-parse --git-dir > /dev/null 2>&1; then
+  why="the checkout is no git clone"
+else
+  commit=$(released_commit "$previous_version")
+  if [[ -z $commit ]] || ! git cat-file -e "$commit^{commit}" 2> /dev/null ||
+     [[ $(changelog_top "$commit") != "$previous_version" ]]; then
+    why="the commit of $previous_version${commit:+ (${commit:0:7})} is not in the checkout's history"
+    [[ $(git rev-parse --is-shallow-repository) != true ]] || why+=" (a shallow clone)"
+  else
+    previous=$cache/previous-$release/$commit
+  fi
+fi
+if [[ -n $previous && ! -d $previous ]]; then
+  echo "piuparts: $release: building $previous_version from ${commit:0:7} into $previous, once"
+  begin=$SECONDS
+  build=$work/previous
+  built_status=0
+  mkdir -p "$build/proxywarden"
+  git archive "$commit" | tar -x -C "$build/proxywarden"
+  if [[ $release == "$host" ]]; then
+    # As scripts/package.sh builds for this machine, without the tests.
+    built=$build
+    (
+      cd "$build/proxywarden"
+      dpkg-checkbuilddeps -Pnocheck 2> /dev/null || apt-get build-dep -y -Pnocheck -o DPkg::Lock::Timeout=600 ./
+      DEB_BUILD_OPTIONS=nocheck dpkg-buildpackage -us -uc -b -Pnocheck
+    ) > "$debs/piuparts-previous.log" 2>&1 || built_status=$?
+  else
+    # That commit's own scripts/package.sh, with sbuild, without the tests.
+    built=$build/proxywarden/build-deb-$release
+    (
+      cd "$build/proxywarden"
+      DEB_BUILD_OPTIONS=nocheck DEB_BUILD_PROFILES=nocheck bash scripts/package.sh "$release"
+    ) > "$debs/piuparts-previous.log" 2>&1 || built_status=$?
+  fi
+  if [[ $built_status != 0 ]]; then
+    tail -n 30 "$debs/piuparts-previous.log"
+    echo "piuparts: $release: the build of $previous_version failed (log in $debs/piuparts-previous.log)" >&2
+    exit 1
+  fi
+  mkdir -p "$previous.new"
+  cp "$built"/proxywarden_"$previous_version"_*.deb "$built"/proxywarden-libunix_"$previous_version"_*.deb "$previous.new/"
+  mv "$previous.new" "$previous"
+  rm -rf "$build"
+  echo "piuparts: $release: $previous_version built in $((SECONDS - begin)) s"
+fi
 flock -u 9
 
 # The local repository from which the upgrade test installs the packages
@@ -168,14 +254,19 @@ flock -u 9
 # beside it.
 mkdir "$work/repo" "$work/debs"
 cp "${files[@]}" "$work/debs/"
-for deb in "${files[@]}"; do
-  tree=$work/tree
-  dpkg-deb -R "$deb" "$tree"
-  version=$(dpkg-deb -f "$deb" Version)
-  sed -i "s/^Version: .*/Version: $version~0/; s/(= $version)/(= $version~0)/g" "$tree/DEBIAN/control"
-  dpkg-deb -b --root-owner-group "$tree" "$work/repo/" > /dev/null
-  rm -rf "$tree"
-done
+if [[ -n $previous ]]; then
+  echo "piuparts: $release: the upgrade starts from $previous_version, built from ${commit:0:7}"
+  cp "$previous"/*.deb "$work/repo/"
+else
+  echo "piuparts: $release: $why: the upgrade starts from this build relabelled $version~0"
+  for deb in "${files[@]}"; do
+    tree=$work/tree
+    dpkg-deb -R "$deb" "$tree"
+    sed -i "s/^Version: .*/Version: $version~0/; s/(= $version)/(= $version~0)/g" "$tree/DEBIAN/control"
+    dpkg-deb -b --root-owner-group "$tree" "$work/repo/" > /dev/null
+    rm -rf "$tree"
+  done
+fi
 (cd "$work/repo" && dpkg-scanpackages . > Packages 2> /dev/null)
 extra=(--extra-repo="deb [trusted=yes] file://$work/repo ./")
 [[ -z "$updates" ]] || extra+=(--extra-repo="deb $updates $release-updates main")

@@ -30,7 +30,7 @@
 #   piuparts, piuparts13
 #             Debian's installation test of the packages of Debian 12, and of
 #             Debian 13, each with its release's own piuparts: installed,
-#             purged, upgraded from the same version (scripts/piuparts.sh);
+#             purged, upgraded from the previous version (scripts/piuparts.sh);
 #   root      the Debian 12 and 13 roots of the boot cases, made with
 #             debootstrap where they are missing and kept outside the checkout.
 # Sanitize, fuzz, lint and root need nothing from the package's build and run

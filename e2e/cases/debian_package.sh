@@ -24,7 +24,10 @@ check "the program's section" "admin" "$(dpkg-deb -f "$deb" Section)"
 # the packages were cross-built, gcc-N-cross (= VERSION), whose versions are
 # the cross source's own (gcc-14-cross (= 9) for arm64).
 check_match "its dependencies" "^adduser, libsqlite3-0 \(>= 3\.22\.0\), squid, libc6 \(>= 2\.[0-9]+\)$" "$(dpkg-deb -f "$deb" Depends)"
-check "its recommendations" "proxywarden-libunix (= 1.0.0)" "$(dpkg-deb -f "$deb" Recommends)"
+# The version is debian/changelog's latest; the stand-in is recommended at it.
+version=$(dpkg-parsechangelog -l "$src/debian/changelog" -SVersion)
+check "the program's version" "$version" "$(dpkg-deb -f "$deb" Version)"
+check "its recommendations" "proxywarden-libunix (= $version)" "$(dpkg-deb -f "$deb" Recommends)"
 check_match "the C++ runtime linked in" "^gcc-[0-9]+(-cross)? \(= [0-9][^)]*\)$" \
   "$(dpkg-deb -f "$deb" Static-Built-Using)$(dpkg-deb -f "$deb" Built-Using)"
 files_of() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $6 }' | sort; }
