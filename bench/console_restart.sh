@@ -1,3 +1,5 @@
+# shellcheck shell=bash
+# shellcheck disable=SC2154 # machine, here and release are e2e/boot/run.sh's
 # The console's restart and stop, timed through PHP and sudo as the web console
 # runs them, beside `systemctl restart squid` of Debian's own unit with the same
 # squid.conf, in a Debian booted with systemd: a case for e2e/boot/run.sh.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The benchmark's scenarios, run inside e2e/sandbox.sh by bench/run.sh, so that
 # only the benchmark's own processes are in the process table.
 set -euo pipefail
@@ -13,7 +14,8 @@ start_idle() {
 }
 stop_idle() { kill -KILL -- "-$(cat pgid)"; wait 2>/dev/null || true; rm -f pgid; sleep 0.5; }
 
-echo "processes in the table before the idle ones: $(ls -d /proc/[0-9]* | wc -l)"
+procs=(/proc/[0-9]*)
+echo "processes in the table before the idle ones: ${#procs[@]}"
 
 # A full walk: no PID file and no proxy process.
 rm -f /var/run/squid/squid.pid
@@ -52,7 +54,8 @@ echo "## peak memory (max RSS, KiB, highest of 20 runs)"
 for command in "$pw pid" "/bin/true"; do
   peak=0
   for _ in $(seq 20); do
-    kib=$(/usr/bin/time -f %M $command 2>&1 >/dev/null | tail -n 1)
+    read -ra words <<<"$command"
+    kib=$(/usr/bin/time -f %M "${words[@]}" 2>&1 >/dev/null | tail -n 1)
     (( kib > peak )) && peak=$kib
   done
   echo "  $command: $peak"

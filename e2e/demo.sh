@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The program's main job against the real Squid, run inside e2e/sandbox.sh by
 # scripts/run.sh: what an administrator would see.
 set -u
@@ -5,6 +6,7 @@ progress_files() {
   for file in /usr/share/brantelbase/ressources/logs/web/squid.quick.progress \
               /usr/share/brantelbase/ressources/logs/web/squid.quick.rprogress; do
     [[ -e "$file" ]] || continue
+    # shellcheck disable=SC2016 # PHP's code
     printf '    %s: %s\n' "${file##*/}" "$(php -r 'echo json_encode(unserialize(file_get_contents($argv[1])));' "$file")"
   done
 }

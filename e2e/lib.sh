@@ -1,8 +1,12 @@
+# shellcheck shell=bash
 # Helpers for the end-to-end cases, which run inside e2e/sandbox.sh. A case
 # sources this file, runs proxywarden with `pw`, checks with `check`, and ends
 # with `finish`.
 
+# The progress files, which the cases read.
+# shellcheck disable=SC2034
 PROGRESS=/usr/share/brantelbase/ressources/logs/web/squid.quick.progress
+# shellcheck disable=SC2034
 RPROGRESS=/usr/share/brantelbase/ressources/logs/web/squid.quick.rprogress
 JOURNAL=/home/brantel/SQLITE/system_events.db
 PIDFILE=/var/run/squid/squid.pid
@@ -18,6 +22,14 @@ capture() {
   OUT=$(cat "$out"; echo x) OUT=${OUT%x}
   ERR=$(cat "$err"; echo x) ERR=${ERR%x}
   rm -f "$out" "$err"
+}
+
+# words: the words of standard input on one line, one space apart (as
+# echo $(...) prints them, without globbing).
+words() {
+  local list=()
+  read -r -d '' -a list || true
+  echo "${list[*]}"
 }
 
 # pw ARGS...: runs the installed program; sets OUT, ERR and STATUS.
@@ -79,6 +91,7 @@ bytes_of() { if [[ -e "$1" ]]; then cat "$1"; else echo "(missing)"; fi; }
 
 # A progress file as the console reads it: PHP's own unserialize.
 decoded() {
+  # shellcheck disable=SC2016 # PHP's code
   php -r '$r = @unserialize(file_get_contents($argv[1]));
           if (!is_array($r) || count($r) != 2) { echo "(not a record)"; exit; }
           var_export($r["POURC"]); echo " "; var_export($r["TEXT"]);' "$1"

@@ -17,6 +17,7 @@ keep=
 # The sandbox's files leave it as a tar on descriptor 3, which is opened out
 # here, past the overlays.
 status=0
+# shellcheck disable=SC2016 # the script of bash -c, with its own arguments
 FAKE_SQUID="$build/fake_squid" E2E_LIB="$here/lib.sh" E2E_BUILD="$build" \
   "$here/sandbox.sh" "$stage" "$build/sandbox_init" -- bash -c '
     status=0

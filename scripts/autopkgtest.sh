@@ -14,19 +14,22 @@
 # The guest has no network.
 #
 # The image is made once per release with mmdebstrap, from the Debian mirror
-# that apt uses on this machine (PROXYWARDEN_AUTOPKGTEST_MIRROR overrides it),
+# that apt uses on this machine (PROXYWARDEN_MIRROR overrides it),
 # and kept in /var/cache/proxywarden-autopkgtest/RELEASE/ (PROXYWARDEN_AUTOPKGTEST_CACHE
 # moves the directory): an ext4 file system (root.img) that holds systemd,
 # Debian's squid, sqlite3, curl, python3 and what autopkgtest needs in the
 # guest (a root shell on the second serial port, python3, apt-ftparchive),
 # with the kernel and initramfs beside it, which QEMU boots directly. It is
 # made again when missing or when it was made from another package list or
-# set-up (its stamp tells). On a loaded 2-core machine, making it took 5 to 8
-# minutes, and a run takes 6 to 9, under emulation.
+# set-up (its stamp tells; scripts/lib.sh's cached). On a loaded 2-core
+# machine, making it took 5 to 8 minutes, and a run takes 6 to 9, under
+# emulation.
 # Installs what it needs with apt-get. The full log goes to
 # DEB_DIR/autopkgtest.log, the image's to CACHE/RELEASE.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=lib.sh
+source scripts/lib.sh
 usage="usage: scripts/autopkgtest.sh bookworm|trixie [DEB_DIR]"
 release=${1:-}
 case $release in
@@ -34,6 +37,7 @@ case $release in
   trixie) default_debs=build-deb-trixie ;;
   *) echo "$usage" >&2; exit 2 ;;
 esac
+me="autopkgtest: $release"
 [[ $(id -u) == 0 ]] || { echo "autopkgtest: must run as root" >&2; exit 1; }
 debs=$(realpath "${2:-$default_debs}")
 log=$debs/autopkgtest.log
@@ -56,17 +60,7 @@ if [[ ${#files[@]} != 2 ]]; then
 fi
 shopt -u nullglob
 
-tools=(autopkgtest mmdebstrap qemu-system-x86 qemu-utils e2fsprogs git)
-missing=()
-for tool in "${tools[@]}"; do
-  dpkg-query -W -f '${Status}' "$tool" 2> /dev/null | grep -q 'ok installed' || missing+=("$tool")
-done
-if [[ ${#missing[@]} != 0 ]]; then
-  echo "autopkgtest: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update > /dev/null
-  apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}" > /dev/null
-fi
+apt_need autopkgtest mmdebstrap qemu-system-x86 qemu-utils e2fsprogs git
 
 # guest_setup ROOT: what autopkgtest's QEMU backend needs of a booted guest
 # (as autopkgtest-build-qemu's set-up does it): a root shell on the second
@@ -104,35 +98,23 @@ UNIT
 stamp_text="$packages
 setup $(declare -f guest_setup | sha256sum | cut -c1-16)"
 
-# The image, made under a lock; one whose making died is never used.
-mkdir -p "$cache"
-exec 9> "$image_dir.lock"
-flock 9
-if [[ "$(cat "$image_dir/stamp" 2> /dev/null)" != "$stamp_text" ]]; then
-  # The Debian mirror apt uses here, as the boot case's roots take it.
-  url=${PROXYWARDEN_AUTOPKGTEST_MIRROR:-$(e2e/boot/root.sh --mirror)}
-  url=${url:-http://deb.debian.org/debian}
-  new=$image_dir.new
-  rm -rf "$new" "$image_dir"
-  mkdir -p "$new"
-  echo "autopkgtest: $release: making the image in $image_dir from $url (a few minutes; log in $image_dir.log)"
-  begin=$SECONDS
-  if ! nice -n 10 mmdebstrap --variant=apt --include="$packages" "$release" "$new/root" "$url" > "$image_dir.log" 2>&1; then
-    tail -n 30 "$image_dir.log"
-    echo "autopkgtest: $release: FAILED: mmdebstrap (log in $image_dir.log)"
-    rm -rf "$new"
-    exit 1
-  fi
-  guest_setup "$new/root"
-  cp "$new"/root/boot/vmlinuz-* "$new/vmlinuz"
-  cp "$new"/root/boot/initrd.img-* "$new/initrd.img"
+# make_image NEW: the image's directory at NEW, from the mirror.
+make_image() {
+  echo "autopkgtest: $release from $mirror"
+  mkdir -p "$1"
+  nice -n 10 mmdebstrap --variant=apt --include="$packages" "$release" "$1/root" "$mirror"
+  guest_setup "$1/root"
+  cp "$1"/root/boot/vmlinuz-* "$1/vmlinuz"
+  cp "$1"/root/boot/initrd.img-* "$1/initrd.img"
   # The root file system, sparse, with room for the test's installations.
-  mke2fs -q -t ext4 -L root -d "$new/root" "$new/root.img" 3G >> "$image_dir.log" 2>&1
-  rm -rf "$new/root"
-  echo "$stamp_text" > "$new/stamp"
-  mv "$new" "$image_dir"
-  echo "autopkgtest: $release: image made in $((SECONDS - begin)) s"
-fi
+  mke2fs -q -t ext4 -L root -d "$1/root" "$1/root.img" 3G
+  rm -rf "$1/root"
+}
+
+# The image, made under a lock where it is missing or its stamp differs; one
+# whose making died is never used.
+mirror=$(debian_mirror release)
+cached "$image_dir" "$image_dir/stamp" "$stamp_text" make_image
 
 work=$(mktemp -d /tmp/proxywarden-autopkgtest.XXXXXX)
 trap 'rm -rf "$work"' EXIT

@@ -21,10 +21,13 @@
 # build dependency, lintian and the checks' tools: sbuild installs nothing
 # and the build has no network. The
 # unit tests run there unprivileged (root of a user namespace of sbuild's
-# own, on subordinate ids that this script grants root in /etc/subuid and
-# /etc/subgid where it has none). A cross build's unit tests run under
+# own, on subordinate ids of root). Where root has none in /etc/subuid and
+# /etc/subgid, this script adds a range there only under CI (CI=true) or with
+# PROXYWARDEN_GRANT_SUBIDS=1; elsewhere it prints the commands that add it
+# and ends with status 77, skipped. A cross build's unit tests run under
 # qemu-user, registered with binfmt_misc only inside a user namespace of this
-# script's own that sbuild runs in: never on the machine.
+# script's own that sbuild runs in: never on the machine. Installs what it
+# runs with apt-get where missing (scripts/lib.sh's apt_need).
 # Fails on any lintian error or warning (the release's own lintian: sbuild
 # runs it in its chroot), on any hardening feature that hardening-check
 # reports missing in the program or the helper library, and on a
@@ -49,7 +52,7 @@ build_and_check() {
   dpkg-buildpackage -us -uc -b > "$out/dpkg-buildpackage.log" 2>&1 ||
     { tail -n 60 "$out/dpkg-buildpackage.log"; echo "package: dpkg-buildpackage failed ($name/dpkg-buildpackage.log)"; exit 1; }
   cd "$out"
-  echo "package: built $(ls proxywarden*.deb | grep -v dbgsym | sed "s|^|$name/|" | paste -sd ' ')"
+  echo "package: built $(built_debs "$name")"
 
   # Every package built (the program's, the helper library's and their debug
   # symbols'), with the info and pedantic tags shown (--display-info: --info
@@ -66,6 +69,16 @@ build_and_check() {
   lintian --show-overrides proxywarden_*.changes 2>&1 | grep '^O: ' || true
   echo "package: lintian: no error, no warning"
   check_binaries "$out" "$out/proxywarden" "$(dpkg --print-architecture)"
+}
+
+# built_debs NAME: the packages in the working directory but the debug
+# symbols', as NAME/FILE, on one line.
+built_debs() {
+  local deb built=()
+  for deb in proxywarden*.deb; do
+    [[ $deb == *dbgsym* ]] || built+=("$1/$deb")
+  done
+  echo "${built[*]}"
 }
 
 # check_binaries DEBS SOURCE ARCH: hardening-check on the program and the
@@ -123,25 +136,53 @@ check_binaries() {
   echo "package: Static-Built-Using: $field"
 }
 
-# grant_subids: a range of subordinate uids and gids for root, which sbuild
-# maps into its user namespace, where root has none yet; a range that is too
-# small is the administrator's to widen.
+# grant_subids: the subordinate uids and gids of root that sbuild maps into
+# its user namespace. Where root has none, they are granted, a range added to
+# /etc/subuid and /etc/subgid, only under CI (CI=true) or with
+# PROXYWARDEN_GRANT_SUBIDS=1; elsewhere the script prints the commands that
+# grant them and ends with status 77, skipped, the machine left as it is. A
+# range that is too small is the administrator's to widen.
 grant_subids() {
-  local file start count
+  local file count start missing=()
   for file in /etc/subuid /etc/subgid; do
-    exec 8>> "$file"
-    flock 8
-    count=$(awk -F: '$1 == "root" { print $3; exit }' "$file")
+    count=$(subids_of_root "$file")
     if [[ -z $count ]]; then
-      start=$(awk -F: 'BEGIN { end = 100000 } NF == 3 && $2 + $3 > end { end = $2 + $3 } END { print end }' "$file")
-      echo "root:$start:$subids" >> "$file"
-      echo "package: granted root the subordinate ids $start to $((start + subids - 1)) in $file"
+      missing+=("$file")
     elif ((count < subids)); then
       echo "package: root has $count subordinate ids in $file; sbuild's build needs $subids"
       exit 1
     fi
+  done
+  ((${#missing[@]})) || return 0
+  if [[ ${CI:-} != true && ${PROXYWARDEN_GRANT_SUBIDS:-} != 1 ]]; then
+    echo "package: skipped: sbuild needs $subids subordinate ids of root, and root has none in ${missing[*]}."
+    echo "package: to grant them, run as root (PROXYWARDEN_GRANT_SUBIDS=1 has this script do it):"
+    for file in "${missing[@]}"; do
+      echo "  echo root:$(first_free_subid "$file"):$subids >> $file"
+    done
+    exit 77
+  fi
+  for file in "${missing[@]}"; do
+    exec 8>> "$file"
+    flock 8
+    # Another run may have granted them meanwhile.
+    if [[ -z $(subids_of_root "$file") ]]; then
+      start=$(first_free_subid "$file")
+      echo "root:$start:$subids" >> "$file"
+      echo "package: granted root the subordinate ids $start to $((start + subids - 1)) in $file"
+    fi
     exec 8>&-
   done
+}
+# subids_of_root FILE: the count of root's range in FILE, or nothing.
+subids_of_root() { [[ ! -f $1 ]] || awk -F: '$1 == "root" { print $3; exit }' "$1"; }
+# first_free_subid FILE: the first id past every range in FILE, 100000 at least.
+first_free_subid() {
+  if [[ -f $1 ]]; then
+    awk -F: 'BEGIN { end = 100000 } NF == 3 && $2 + $3 > end { end = $2 + $3 } END { print end }' "$1"
+  else
+    echo 100000
+  fi
 }
 
 # emulator ARCH: prints the binfmt_misc registration of Debian's qemu-user
@@ -163,42 +204,74 @@ emulator() {
   echo "${line/:$interpreter:/:$qemu$interpreter:}"
 }
 
-# in_own_user_namespace SCRATCH COMMAND...: runs COMMAND as root of a user
-# namespace and in a mount namespace of its own, with every id mapped to
-# itself (sbuild maps its subordinate ids from there), and with binfmt_misc's
-# instance of that namespace mounted at SCRATCH/binfmt_misc: what is
-# registered there serves it and its descendants, and nothing else.
+# in_own_user_namespace LOG SCRATCH COMMAND...: runs COMMAND, its output in
+# LOG, as root of a user namespace and in a mount namespace of its own, with
+# every id mapped to itself (sbuild maps its subordinate ids from there), and
+# with binfmt_misc's instance of that namespace mounted at
+# SCRATCH/binfmt_misc: what is registered there serves it and its
+# descendants, and nothing else. The child waits on a FIFO until its ids are
+# mapped. Where unshare makes no user namespace (it fails, or has none after
+# 10 s) or a map cannot be written, it says what failed and ends the script
+# at once, the child killed.
 in_own_user_namespace() {
-  local scratch=$1 pid
-  shift
+  local log=$1 scratch=$2 pid own ns='' status=0 go i
+  shift 2
   mkfifo "$scratch/go"
+  # shellcheck disable=SC2016 # the child's script, with its own arguments
   unshare --user --mount --propagation private -- bash -c \
     'read -r _ < "$0/go" && mkdir "$0/binfmt_misc" || exit
      mount -t binfmt_misc binfmt_misc "$0/binfmt_misc" ||
        { echo "package: binfmt_misc has no instance of a user namespace here (Linux 6.7 or later has); DEB_BUILD_OPTIONS=nocheck builds without running the tests"; exit 1; }
      exec "$@"' \
-    "$scratch" "$@" &
+    "$scratch" "$@" > "$log" 2>&1 &
   pid=$!
-  while [[ $(readlink "/proc/$pid/ns/user") == "$(readlink /proc/self/ns/user)" ]]; do sleep 0.02; done
-  echo '0 0 4294967295' > "/proc/$pid/uid_map"
-  echo '0 0 4294967295' > "/proc/$pid/gid_map"
-  echo > "$scratch/go"
-  wait "$pid"
+  own=$(readlink /proc/self/ns/user)
+  for ((i = 0; i < 500; i++)); do
+    ns=$(readlink "/proc/$pid/ns/user" 2> /dev/null) || ns=''
+    [[ $ns == "$own" ]] || break
+    sleep 0.02
+  done
+  if [[ -z $ns ]]; then
+    wait "$pid" || status=$?
+    namespace_failed "$log" "$scratch" "unshare --user failed (status $status)"
+  elif [[ $ns == "$own" ]]; then
+    namespace_failed "$log" "$scratch" "unshare made no user namespace within 10 s" "$pid"
+  fi
+  for i in uid_map gid_map; do
+    # A subshell, for the write's own error.
+    if ! ns=$( (echo '0 0 4294967295' > "/proc/$pid/$i") 2>&1); then
+      namespace_failed "$log" "$scratch" "cannot write the namespace's $i: ${ns##*: }" "$pid"
+    fi
+  done
+  # Opened for reading and writing, the FIFO takes the line without waiting
+  # for a reader: a child that has died meanwhile is only waited for.
+  exec {go}<> "$scratch/go"
+  echo >&"$go"
+  wait "$pid" || status=$?
+  exec {go}>&-
+  return "$status"
+}
+
+# namespace_failed LOG SCRATCH WHAT [PID]: ends the script on a failed set-up
+# of in_own_user_namespace: kills PID, prints LOG's end and what failed.
+namespace_failed() {
+  if [[ -n ${4:-} ]]; then
+    kill -KILL "$4" 2> /dev/null || true
+    wait "$4" 2> /dev/null || true
+  fi
+  rm -rf "$2"
+  tail -n 5 "$1"
+  echo "package: the user namespace for the emulator: $3; nothing was built"
+  exit 1
 }
 
 # with_sbuild RELEASE ARCH OUT: builds OUT/proxywarden for RELEASE and ARCH
 # with sbuild into OUT, and prints the checks' lines.
 with_sbuild() {
-  local release=$1 arch=$2 out=$3 name tarball status=0 build_options=${DEB_BUILD_OPTIONS:-} tool
+  local release=$1 arch=$2 out=$3 name tarball status=0 build_options=${DEB_BUILD_OPTIONS:-}
   name=$(basename "$out")
-  for tool in sbuild mmdebstrap newuidmap zstd; do
-    command -v "$tool" > /dev/null && continue
-    { apt-get update && apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 \
-      sbuild mmdebstrap uidmap zstd; } > "$out/tools.log" 2>&1 ||
-      { cat "$out/tools.log"; echo "package: cannot install sbuild"; exit 1; }
-    break
-  done
   grant_subids
+  apt_need sbuild mmdebstrap uidmap zstd
   tarball=$(scripts/sbuild-tarball.sh "$release" "$arch")
   # No apt update nor upgrade: the tarball holds what the build needs, and
   # sbuild's resolver finds it installed. The packages build without
@@ -242,9 +315,9 @@ EOF
     registration=$(emulator "$arch")
     build_options+=" crossbuildcanrunhostbinaries"
     scratch=$(mktemp -d /tmp/proxywarden-package.XXXXXX)
-    in_own_user_namespace "$scratch" sh -c 'printf "%s" "$1" > "$2/binfmt_misc/register" && shift 2 && exec "$@"' sh \
-      "$registration" "$scratch" env DEB_BUILD_OPTIONS="${build_options# }" "${run[@]}" --profiles=cross \
-      > "$out/sbuild.log" 2>&1 || status=$?
+    # shellcheck disable=SC2016 # the registration's script, with its own arguments
+    in_own_user_namespace "$out/sbuild.log" "$scratch" sh -c 'printf "%s" "$1" > "$2/binfmt_misc/register" && shift 2 && exec "$@"' sh \
+      "$registration" "$scratch" env DEB_BUILD_OPTIONS="${build_options# }" "${run[@]}" --profiles=cross || status=$?
     rm -rf "$scratch"
   fi
   if [[ $status != 0 ]]; then
@@ -253,7 +326,7 @@ EOF
     exit 1
   fi
   cd "$out"
-  echo "package: built $(ls proxywarden*.deb | grep -v dbgsym | sed "s|^|$name/|" | paste -sd ' ')"
+  echo "package: built $(built_debs "$name")"
   # lintian's tags, from the log's lintian section.
   sed -n '/^Running lintian\.\.\.$/,/^+---/p' sbuild.log | grep -E '^[EWIPNXO]: ' > lintian.log || true
   cat lintian.log
@@ -272,6 +345,10 @@ if [[ ${1:-} == --check ]]; then
 fi
 
 cd "$(dirname "$0")/.."
+me=package
+# shellcheck source=lib.sh
+source scripts/lib.sh
+# shellcheck source=/dev/null
 host=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 build=$(dpkg --print-architecture)
 release=${1:-$host}
@@ -296,6 +373,7 @@ mkdir -p "$out/proxywarden"
 # What a clean checkout would hold with the working tree's changes committed:
 # the tracked files as they are in the tree, and the new ones git does not ignore.
 if git rev-parse --is-inside-work-tree > /dev/null 2>&1; then
+  # shellcheck disable=SC2016 # the script of sh -c, with its own arguments
   git ls-files -z --cached --others --exclude-standard |
     xargs -0 -r sh -c 'for f; do [ -e "$f" ] && printf "%s\0" "$f"; done' sh |
     tar --null -T - -cf - | tar -xf - -C "$out/proxywarden"
@@ -311,15 +389,13 @@ fi
 # What building and checking need beyond the build dependencies, where it is
 # missing (scripts/deps.sh installs it too); then the build dependencies.
 {
-  for tool in dpkg-buildpackage lintian hardening-check readelf; do
-    command -v "$tool" > /dev/null || { apt-get update && apt-get install -y --no-install-recommends \
-      -o DPkg::Lock::Timeout=600 dpkg-dev lintian devscripts binutils; break; }
-  done
-  cd "$out/proxywarden" && apt-get build-dep -y -o DPkg::Lock::Timeout=600 ./
+  apt_need dpkg-dev lintian devscripts binutils &&
+    cd "$out/proxywarden" && apt-get build-dep -y -o DPkg::Lock::Timeout=600 ./
 } > "$out/build-dep.log" 2>&1 || { cat "$out/build-dep.log"; exit 1; }
 build_and_check "$out"
 
 mkdir archives
 (cd archives && apt-get download squid squid-common sqlite3 > ../download.log 2>&1) ||
   { cat download.log; echo "package: cannot fetch Debian's squid and sqlite3 packages"; exit 1; }
-echo "package: fetched $(ls archives | paste -sd ' ') for the package's end-to-end case"
+fetched=(archives/*)
+echo "package: fetched ${fetched[*]#archives/} for the package's end-to-end case"

@@ -9,7 +9,8 @@
 # scripts/package.sh builds them: build-deb/ for this machine's release,
 # build-deb-RELEASE/ for another. One piuparts run, in a fresh chroot of
 # RELEASE with the mirrors that apt uses on this machine (another release's
-# suites from the same places), installs and purges both packages together,
+# suites from the same places; PROXYWARDEN_MIRROR overrides the release's
+# and its updates'), installs and purges both packages together,
 # then installs them with apt from a local repository, upgrades to them from
 # the files and purges them; any file left, changed or missing, any process
 # left running or any failed maintainer script fails it. The local repository
@@ -23,12 +24,12 @@
 # checkout's history (a shallow clone, a copy without git), the repository
 # holds the same packages labelled one step older (VERSION~0) instead, and a
 # line says so: apt would take the same version for the one installed and run
-# none of the upgrade's maintainer scripts. The chroot starts from a base tarball made once with
-# debootstrap and kept in CACHE/RELEASE.tar.gz (CACHE is
+# none of the upgrade's maintainer scripts. The previous version's build logs
+# to CACHE/previous-RELEASE/COMMIT.log. The chroot starts from a base tarball
+# made once with debootstrap and kept in CACHE/RELEASE.tar.gz (CACHE is
 # /var/cache/proxywarden-piuparts, or PIUPARTS_CACHE); it holds eatmydata,
 # which piuparts runs the chroot's dpkg under. The log goes to
-# DEB_DIR/piuparts.log, the previous version's build's to
-# DEB_DIR/piuparts-previous.log.
+# DEB_DIR/piuparts.log.
 #
 # Each run lives in mount and PID namespaces of its own, so that whatever
 # piuparts leaves mounted or running, interrupted too, ends with them. For
@@ -38,10 +39,11 @@
 # root of that release made once with debootstrap, CACHE/RELEASE-tools, which
 # stays as it is: entered under an overlay whose changes live in a tmpfs, with
 # this machine's network, since piuparts fetches the packages' dependencies
-# from Debian's mirror. Whatever is missing of the caches is made again; runs
-# that make them at the same time wait for one another; delete one to have it
-# made anew. Installs piuparts, debootstrap and dpkg-dev with apt-get where
-# missing.
+# from Debian's mirror. Whatever is missing of the caches is made again, the
+# tools root also when its list of packages changes (scripts/lib.sh's
+# cached); runs that make them at the same time wait for one another; delete
+# one to have it made anew. Installs piuparts, debootstrap and dpkg-dev with
+# apt-get where missing.
 set -euo pipefail
 
 # The commit that each earlier version was released from, where it is not the
@@ -84,6 +86,7 @@ if [[ ${1:-} == --in-root ]]; then
 fi
 
 cd "$(dirname "$0")/.."
+# shellcheck source=/dev/null
 host=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 release=${1:-}
 [[ $# -ge 1 && $# -le 2 && ($release == bookworm || $release == trixie) ]] ||
@@ -93,6 +96,9 @@ if [[ $release == "$host" ]]; then
 else
   debs=${2:-build-deb-$release}
 fi
+me="piuparts: $release"
+# shellcheck source=lib.sh
+source scripts/lib.sh
 [[ -d $debs ]] || { echo "piuparts: $release: no directory $debs (scripts/package.sh first)" >&2; exit 1; }
 debs=$(realpath "$debs")
 cache=${PIUPARTS_CACHE:-/var/cache/proxywarden-piuparts}
@@ -100,7 +106,6 @@ base=$cache/$release.tar.gz
 tools=$cache/$release-tools
 # What the tools root holds; it is made again when this list changes.
 tool_packages=piuparts,debootstrap,eatmydata,mount
-tools_stamp=.proxywarden-piuparts-packages
 log=$debs/piuparts.log
 [[ $(id -u) == 0 ]] || { echo "piuparts: must run as root" >&2; exit 1; }
 shopt -s nullglob
@@ -119,64 +124,39 @@ trap 'exit 143' TERM
 trap 'exit 129' HUP
 
 # This machine's tools, where missing: its piuparts only for its own release.
-missing=()
-command -v debootstrap > /dev/null || missing+=(debootstrap)
-command -v dpkg-scanpackages > /dev/null || missing+=(dpkg-dev)
-[[ $release != "$host" ]] || command -v piuparts > /dev/null || missing+=(piuparts)
-if [[ ${#missing[@]} != 0 ]]; then
-  echo "piuparts: installing ${missing[*]}"
-  { apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-      -o DPkg::Lock::Timeout=600 "${missing[@]}"; } > "$work/apt.log" 2>&1 ||
-    { tail -n 20 "$work/apt.log"; echo "piuparts: cannot install ${missing[*]}" >&2; exit 1; }
+if [[ $release == "$host" ]]; then
+  apt_need debootstrap dpkg-dev piuparts
+else
+  apt_need debootstrap dpkg-dev
 fi
 
-# The suites' mirrors as apt on this machine knows them; another release's
-# suite comes from where this machine's release's same suite does.
-targets=$(apt-get indextargets --format '$(REPO_URI) $(CODENAME)' 'Identifier: Packages')
-mirror_of() {
-  local suite
-  for suite in "$1" "${1/#$release/$host}"; do
-    awk -v s="$suite" '$2 == s && !found { print $1; found = 1 } END { exit !found }' <<<"$targets" && return
-  done
-  return 0
-}
-mirror=$(mirror_of "$release")
-updates=$(mirror_of "$release-updates")
-security=$(mirror_of "$release-security")
-[[ -n "$mirror" ]] || { echo "piuparts: $release: apt knows no mirror for $release or $host (apt-get update?)" >&2; exit 1; }
+# The mirrors as apt on this machine knows them; another release's suites
+# come from where this machine's release's do.
+mirror=$(debian_mirror release)
+updates=$(debian_mirror updates)
+security=$(debian_mirror security)
 
-# debootstrap_into WHAT DIR PACKAGES: a minimal root of the release in DIR,
-# in a mount namespace of its own that takes debootstrap's mounts with it.
-debootstrap_into() {
-  unshare --mount --propagation private -- debootstrap --variant=minbase --include="$3" "$release" "$2" "$mirror" > "$work/debootstrap.log" 2>&1 ||
-    { tail -n 30 "$work/debootstrap.log"; echo "piuparts: $release: debootstrap of the $1 failed" >&2; exit 1; }
-}
-
-mkdir -p "$cache"
-exec 9> "$cache/$release.lock"
-flock 9
-if [[ ! -s "$base" ]]; then
-  echo "piuparts: $release: making the base tarball $base with debootstrap"
-  begin=$SECONDS
-  debootstrap_into "base tarball" "$work/root" eatmydata
-  tar -C "$work/root" -czf "$work/base.tar.gz" .
-  mv "$work/base.tar.gz" "$base"
+# make_base NEW: the base tarball at NEW, a minimal root of the release with
+# eatmydata, made with debootstrap in a mount namespace of its own that takes
+# debootstrap's mounts with it.
+make_base() {
+  unshare --mount --propagation private -- debootstrap --variant=minbase --include=eatmydata "$release" "$work/root" "$mirror"
+  tar -C "$work/root" -czf "$1" .
   rm -rf "$work/root"
-  echo "piuparts: $release: base tarball made in $((SECONDS - begin)) s"
-fi
-if [[ $release != "$host" && "$(cat "$tools/$tools_stamp" 2> /dev/null)" != "$tool_packages" ]]; then
-  echo "piuparts: $release: making the root with $release's piuparts, $tools, with debootstrap"
-  begin=$SECONDS
-  rm -rf "$tools.new" "$tools"
-  debootstrap_into "tools root" "$tools.new" "$tool_packages"
-  rm -rf "$tools.new"/var/cache/apt/archives/*.deb "$tools.new"/var/lib/apt/lists/*_Packages
-  echo "$tool_packages" > "$tools.new/$tools_stamp"
-  mv "$tools.new" "$tools"
-  echo "piuparts: $release: tools root made in $((SECONDS - begin)) s"
-fi
+}
+# make_tools NEW: the tools root at NEW, the same way.
+make_tools() {
+  unshare --mount --propagation private -- debootstrap --variant=minbase --include="$tool_packages" "$release" "$1" "$mirror"
+  rm -rf "$1"/var/cache/apt/archives/*.deb "$1"/var/lib/apt/lists/*_Packages
+}
+# The base tarball is made where it is missing, and the tools root where it
+# is missing or holds another list of packages; both under the release's lock.
+cached "$base" "" "" make_base
+[[ $release == "$host" ]] ||
+  cached --lock "$cache/$release.lock" "$tools" "$tools/.proxywarden-piuparts-packages" "$tool_packages" make_tools
 
 # The packages of the version before this one, for the upgrade test: made
-# once per commit and release, while the release's lock is held.
+# once per commit and release.
 version=$(dpkg-deb -f "${files[0]}" Version)
 previous_version=$(dpkg-parsechangelog -l debian/changelog -o1 -c1 -SVersion 2> /dev/null || true)
 changelog_top() { git show "$1:debian/changelog" 2> /dev/null | sed -n '1s/^proxywarden (\([^)]*\)).*$/\1/p'; }
@@ -213,11 +193,10 @@ else
     previous=$cache/previous-$release/$commit
   fi
 fi
-if [[ -n $previous && ! -d $previous ]]; then
-  echo "piuparts: $release: building $previous_version from ${commit:0:7} into $previous, once"
-  begin=$SECONDS
-  build=$work/previous
-  built_status=0
+# make_previous NEW: the packages of the previous version, built from its
+# commit into NEW.
+make_previous() {
+  local build=$work/previous built
   mkdir -p "$build/proxywarden"
   git archive "$commit" | tar -x -C "$build/proxywarden"
   if [[ $release == "$host" ]]; then
@@ -227,27 +206,20 @@ if [[ -n $previous && ! -d $previous ]]; then
       cd "$build/proxywarden"
       dpkg-checkbuilddeps -Pnocheck 2> /dev/null || apt-get build-dep -y -Pnocheck -o DPkg::Lock::Timeout=600 ./
       DEB_BUILD_OPTIONS=nocheck dpkg-buildpackage -us -uc -b -Pnocheck
-    ) > "$debs/piuparts-previous.log" 2>&1 || built_status=$?
+    )
   else
     # That commit's own scripts/package.sh, with sbuild, without the tests.
     built=$build/proxywarden/build-deb-$release
     (
       cd "$build/proxywarden"
       DEB_BUILD_OPTIONS=nocheck DEB_BUILD_PROFILES=nocheck bash scripts/package.sh "$release"
-    ) > "$debs/piuparts-previous.log" 2>&1 || built_status=$?
+    )
   fi
-  if [[ $built_status != 0 ]]; then
-    tail -n 30 "$debs/piuparts-previous.log"
-    echo "piuparts: $release: the build of $previous_version failed (log in $debs/piuparts-previous.log)" >&2
-    exit 1
-  fi
-  mkdir -p "$previous.new"
-  cp "$built"/proxywarden_"$previous_version"_*.deb "$built"/proxywarden-libunix_"$previous_version"_*.deb "$previous.new/"
-  mv "$previous.new" "$previous"
+  mkdir -p "$1"
+  cp "$built"/proxywarden_"$previous_version"_*.deb "$built"/proxywarden-libunix_"$previous_version"_*.deb "$1/"
   rm -rf "$build"
-  echo "piuparts: $release: $previous_version built in $((SECONDS - begin)) s"
-fi
-flock -u 9
+}
+[[ -z $previous ]] || cached "$previous" "" "" make_previous
 
 # The local repository from which the upgrade test installs the packages
 # first, bind-mounted into the chroot at the same path; the files to test lie

@@ -8,13 +8,19 @@
 # checkout, in PROXYWARDEN_SBUILD_CACHE (by default
 # /var/cache/proxywarden-sbuild) as RELEASE-BUILDARCH[-HOST_ARCH].tar.zst, and
 # is made again when it is missing or was made with another list of packages
-# (the stamp beside it). mmdebstrap fetches from the Debian mirror that apt
-# uses on this machine (PROXYWARDEN_E2E_MIRROR overrides it): a few minutes.
+# (the stamp beside it, RELEASE-BUILDARCH[-HOST_ARCH].packages). mmdebstrap
+# fetches from the Debian mirror that apt uses on this machine
+# (PROXYWARDEN_MIRROR overrides it): a few minutes.
 # The tarball holds everything a build needs, the build dependencies, lintian
 # and the checks' tools (devscripts' hardening-check, binutils), so that
 # sbuild installs nothing and needs no network. Runs that ask at the same time
-# wait for one another; a tarball whose maker died is never used.
+# wait for one another; a tarball whose maker died is never used
+# (scripts/lib.sh's cached). Installs mmdebstrap and zstd with apt-get where
+# missing.
 set -euo pipefail
+me=sbuild-tarball.sh
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
 [[ $(id -u) == 0 ]] || { echo "sbuild-tarball.sh: must run as root" >&2; exit 77; }
 release=${1:-}
 build=$(dpkg --print-architecture)
@@ -38,26 +44,16 @@ if [[ $host != "$build" ]]; then
   name+=-$host
 fi
 tarball=$cache/$name.tar.zst
-stamp=$cache/$name.packages
 
-mkdir -p "$cache"
-exec 9> "$cache/$name.lock"
-flock 9
-if [[ ! -f $tarball || "$(cat "$stamp" 2> /dev/null)" != "$packages" ]]; then
-  url=${PROXYWARDEN_E2E_MIRROR:-$(e2e/boot/root.sh --mirror)}
-  url=${url:-http://deb.debian.org/debian}
-  new=$cache/$name.new.tar.zst
-  rm -f "$tarball" "$stamp" "$new"
-  echo "sbuild-tarball.sh: making $tarball from $url (a few minutes; log in $cache/$name.log)" >&2
-  # The buildd variant holds build-essential, as sbuild expects.
-  if ! nice -n 10 mmdebstrap --variant=buildd --architectures="$architectures" --include="$packages" \
-    "$release" "$new" "$url" > "$cache/$name.log" 2>&1; then
-    tail -n 20 "$cache/$name.log" >&2
-    echo "sbuild-tarball.sh: mmdebstrap failed (log in $cache/$name.log)" >&2
-    rm -f "$new"
-    exit 1
-  fi
-  mv "$new" "$tarball"
-  echo "$packages" > "$stamp"
-fi
+# make_tarball NEW: the tarball at NEW, from the mirror. The buildd variant
+# holds build-essential, as sbuild expects.
+make_tarball() {
+  echo "sbuild-tarball.sh: $release for $architectures from $mirror"
+  nice -n 10 mmdebstrap --variant=buildd --architectures="$architectures" --include="$packages" \
+    "$release" "$1" "$mirror"
+}
+
+apt_need mmdebstrap zstd
+mirror=$(debian_mirror release)
+cached "$tarball" "$cache/$name.packages" "$packages" make_tarball
 echo "$tarball"

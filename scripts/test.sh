@@ -10,7 +10,7 @@
 #   sanitize  the unit tests under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   fuzz      the kept fuzz inputs replayed, then each target fuzzed for
 #             FUZZ_SECONDS (5 here);
-#   lint      clang-format, clang-tidy, and shellcheck of the shipped scripts;
+#   lint      clang-format, clang-tidy, and shellcheck of every shell script;
 #   package13 the same packages built for Debian 13 (trixie) with sbuild, from
 #             a tarball of that release, with their unit tests run, lintian and
 #             hardening-check (scripts/package.sh trixie), beside package;
@@ -38,7 +38,11 @@
 # debootstrap at the lowest CPU priority, taking what the package's build and
 # the end-to-end cases, which mostly wait, leave free.
 # Each step writes its output to build-logs/STEP.log and prints one line with
-# its outcome and time; a failed step also prints the end of its log.
+# its outcome and time; a failed or skipped step (status 77: what it needs is
+# not there, a root without subordinate ids say) also prints the end of its
+# log. Each step has a time limit (limit[] below): one that runs past it is
+# ended with all its processes, prints "timed out after N s" and the end of
+# its log, and counts as failed.
 # Every step runs as a job of its own, in a process group of its own, so that a
 # run that is interrupted (INT, TERM, HUP) or that fails ends the steps still
 # running with all their processes.
@@ -49,16 +53,46 @@ rm -rf "$logs"
 mkdir -p "$logs"
 export FUZZ_SECONDS=${FUZZ_SECONDS:-5}
 
-# step NAME COMMAND...: runs COMMAND, its output in build-logs/NAME.log.
+# Each step's time limit in seconds: at least twice its longest time seen on
+# the project's 2-core machine, loaded, with its caches to make (the README's
+# table). The longest chain of steps, deps, package13 and then boot13
+# or piuparts13, is bounded by 600 + 2400 + 1800 s = 80 min, within CI's 90.
+declare -A limit=(
+  [deps]=600 [package]=900 [package13]=2400 [e2e]=600 [boot]=1800 [boot13]=1800
+  [piuparts]=1500 [piuparts13]=1800 [sanitize]=2400 [fuzz]=1800 [lint]=2700
+  [root]=2400 [arm64]=3600
+)
+
+# step NAME COMMAND...: runs COMMAND, its output in build-logs/NAME.log, for
+# limit[NAME] seconds at most; past them, ends it with all its processes.
+# Runs as the leader of the step's process group.
 step() {
-  local name=$1 begin=$SECONDS status=0
+  local name=$1 begin=$SECONDS status=0 pid timer ended=''
+  local seconds=${limit[$name]:?"test: no time limit for the step $name"}
   shift
-  "$@" > "$logs/$name.log" 2>&1 < /dev/null || status=$?
+  "$@" > "$logs/$name.log" 2>&1 < /dev/null &
+  pid=$!
+  sleep "$seconds" &
+  timer=$!
+  wait -n -p ended "$pid" "$timer" || status=$?
+  if [[ $ended == "$timer" ]]; then
+    end_groups "$BASHPID"
+    wait "$pid" 2> /dev/null || true
+    printf 'test: %-10s FAILED: timed out after %d s; the end of build-logs/%s.log:\n' \
+      "$name" "$seconds" "$name"
+    tail -n 60 "$logs/$name.log" | sed 's/^/    /'
+    return 124
+  fi
+  kill "$timer" 2> /dev/null || true
+  wait "$timer" 2> /dev/null || true
   if [[ $status == 0 ]]; then
     printf 'test: %-10s passed in %3d s' "$name" $((SECONDS - begin))
     # The step's own summary: lintian's and hardening-check's verdicts, ctest's count.
     { grep -hE '^(package|fuzz|lint|boot): |^piuparts: [a-z]+: (passed|FAILED)|% tests passed' "$logs/$name.log" || true; } | sed 's/^/; /' | tr -d '\n'
     echo
+  elif [[ $status == 77 ]]; then
+    printf 'test: %-10s skipped in %3d s; the end of build-logs/%s.log:\n' "$name" $((SECONDS - begin)) "$name"
+    tail -n 10 "$logs/$name.log" | sed 's/^/    /'
   else
     printf 'test: %-10s FAILED in %3d s (status %d); the end of build-logs/%s.log:\n' \
       "$name" $((SECONDS - begin)) "$status" "$name"
@@ -90,12 +124,13 @@ outcome() {
   return "$status"
 }
 
-# descendants PID...: the PIDs and all their descendants, among them those
-# that left the step's process group for a session of their own.
+# descendants PGID...: the processes of these process groups and all their
+# descendants, among them those that left the group for a session of their
+# own.
 descendants() {
-  ps -e -o pid= -o ppid= | awk -v roots="$*" '
-    BEGIN { n = split(roots, r, " "); for (i = 1; i <= n; i++) keep[r[i]] = 1 }
-    { parent[$1] = $2 }
+  ps -e -o pid= -o ppid= -o pgid= | awk -v roots="$*" '
+    BEGIN { n = split(roots, r, " "); for (i = 1; i <= n; i++) group[r[i]] = 1 }
+    { parent[$1] = $2; if ($3 in group) keep[$1] = 1 }
     END {
       do { grown = 0; for (p in parent) if (!(p in keep) && (parent[p] in keep)) { keep[p] = 1; grown = 1 } } while (grown)
       for (p in keep) print p
@@ -105,21 +140,31 @@ descendants() {
 # any_alive PID...: whether any of them still runs (a zombie does not).
 any_alive() { ps -o stat= -p "$(IFS=,; echo "$*")" 2> /dev/null | grep -qv '^Z'; }
 
-# end_steps: ends the steps still running: SIGTERM to their groups and every
-# descendant, SIGKILL to what is left five seconds later.
+# end_groups PGID...: ends these process groups and every descendant of their
+# processes, the calling shell left out (a step ends its own group):
+# SIGTERM, then SIGKILL to what is left five seconds later.
+end_groups() {
+  local self=$BASHPID own procs groups=() group
+  own=$(ps -o pgid= -p "$self" | tr -d ' ')
+  for group; do [[ $group == "$own" ]] || groups+=("-$group"); done
+  mapfile -t procs < <(descendants "$@" | grep -vx "$self")
+  kill -TERM -- ${groups[@]+"${groups[@]}"} "${procs[@]}" 2> /dev/null || true
+  for _ in {1..50}; do any_alive "${procs[@]}" || break; sleep 0.1; done
+  # Again, with what was started meanwhile.
+  mapfile -t procs < <(descendants "$@" | grep -vx "$self")
+  kill -KILL -- ${groups[@]+"${groups[@]}"} "${procs[@]}" 2> /dev/null || true
+}
+
+# end_steps: ends the steps still running with all their processes.
 end_steps() {
   (( ${#running[@]} )) || return 0
-  local procs groups
-  mapfile -t procs < <(descendants "${running[@]}")
-  groups=("${running[@]/#/-}")
-  kill -TERM -- "${groups[@]}" "${procs[@]}" 2> /dev/null || true
-  for _ in {1..50}; do any_alive "${procs[@]}" || break; sleep 0.1; done
-  kill -KILL -- "${groups[@]}" "${procs[@]}" 2> /dev/null || true
+  end_groups "${running[@]}"
   wait "${running[@]}" 2> /dev/null || true
   running=()
 }
 trap end_steps EXIT
 for signal in INT TERM HUP; do
+  # shellcheck disable=SC2064 # the signal's name, set now
   trap "echo 'test: interrupted ($signal), ending the steps still running' >&2; end_steps; trap - $signal; kill -$signal \$\$" "$signal"
 done
 
@@ -144,17 +189,42 @@ launch root nice -n 19 sh -c 'bash e2e/boot/root.sh bookworm && bash e2e/boot/ro
 pids+=("${running[-1]}")
 launch arm64 nice -n 19 bash scripts/package.sh trixie arm64
 pids+=("${running[-1]}")
-passed=0 failed=0
+passed=0 failed=0 skipped=0
 launch package env DEB_BUILD_OPTIONS=nocheck bash scripts/package.sh
 package=${running[-1]}
 launch package13 bash scripts/package.sh trixie
 package13=${running[-1]}
-# counted NAME PID: outcome, and the step counted as passed or failed.
+# counted NAME PID: outcome, and the step counted as passed, skipped (status
+# 77) or failed.
 counted() {
-  if outcome "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)) && return 1; fi
+  local status=0
+  outcome "$@" || status=$?
+  case $status in
+    0) passed=$((passed + 1)) ;;
+    77) skipped=$((skipped + 1)) ;;
+    *) failed=$((failed + 1)) ;;
+  esac
+  return "$status"
+}
+# not_run STATUS WHAT NAME...: the steps that need WHAT, whose step ended
+# with STATUS: skipped with it, or else failed.
+not_run() {
+  local status=$1 what=$2 name
+  shift 2
+  for name; do
+    if [[ $status == 77 ]]; then
+      skipped=$((skipped + 1))
+      printf "test: %-10s skipped: it needs %s, whose build was skipped\n" "$name" "$what"
+    else
+      failed=$((failed + 1))
+      printf 'test: %-10s not run: it needs %s\n' "$name" "$what"
+    fi
+  done
 }
 waiting=()
-if counted package "$package"; then
+status=0
+counted package "$package" || status=$?
+if [[ $status == 0 ]]; then
   echo "test: running the end-to-end cases against the packages' build, the boot cases beside them"
   launch boot env E2E_KEEP="$logs/e2e" bash e2e/boot/run.sh build-deb bookworm
   waiting+=(boot "${running[-1]}")
@@ -164,17 +234,17 @@ if counted package "$package"; then
   launch piuparts bash scripts/piuparts.sh bookworm build-deb
   waiting+=(piuparts "${running[-1]}")
 else
-  failed=$((failed + 3))
-  for name in e2e boot piuparts; do printf 'test: %-10s not run: it needs the packages\n' "$name"; done
+  not_run "$status" "the packages" e2e boot piuparts
 fi
-if counted package13 "$package13"; then
+status=0
+counted package13 "$package13" || status=$?
+if [[ $status == 0 ]]; then
   launch boot13 env E2E_KEEP="$logs/e2e" bash e2e/boot/run.sh build-deb-trixie trixie
   waiting+=(boot13 "${running[-1]}")
   launch piuparts13 bash scripts/piuparts.sh trixie build-deb-trixie
   waiting+=(piuparts13 "${running[-1]}")
 else
-  failed=$((failed + 2))
-  for name in boot13 piuparts13; do printf "test: %-10s not run: it needs Debian 13's packages\n" "$name"; done
+  not_run "$status" "Debian 13's packages" boot13 piuparts13
 fi
 for ((i = 0; i < ${#waiting[@]}; i += 2)); do
   counted "${waiting[i]}" "${waiting[i + 1]}" || true
@@ -183,5 +253,5 @@ for i in "${!pids[@]}"; do
   counted "${background[$i]}" "${pids[$i]}" || true
 done
 echo "test: all steps in $SECONDS s (logs in build-logs/)"
-echo "test: $passed passed, $failed failed"
+echo "test: $passed passed, $failed failed, $skipped skipped"
 [[ $failed == 0 ]]

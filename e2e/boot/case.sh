@@ -1,3 +1,5 @@
+# shellcheck shell=bash
+# shellcheck disable=SC2154,SC2153 # machine, here, leader, scratch, root and debs are run.sh's; failures and STATUS e2e/lib.sh's
 # The appliance on a Debian booted with systemd as PID 1, sourced by run.sh
 # once the container has booted with Debian's squid running. `inside` runs a
 # command in the container as an administrator's shell would; `machine` is the
@@ -40,6 +42,7 @@ main_pid() { pw_inside pid; sed -n 's/^PID of main proxy service is \[\([0-9]*\)
 # Every process of a Squid program (Debian 13's squid-gnutls or squid-openssl
 # behind the /usr/sbin/squid link): the master, its kid and their helpers.
 squid_pids() {
+  # shellcheck disable=SC2016 # the container's shell expands it
   inside sh -c 'for p in /proc/[0-9]*; do case $(readlink $p/exe) in /usr/sbin/squid*) echo ${p#/proc/};; esac; done' |
     paste -sd ' '
 }
@@ -114,6 +117,7 @@ timed_run() {
 squid_cgroups() { for pid in $(squid_pids); do cgroup_of "$pid"; done | sort -u; }
 # squid_masters: the Squid processes whose parent runs no Squid.
 squid_masters() {
+  # shellcheck disable=SC2016 # the container's shell expands it
   inside sh -c 'for p in /proc/[0-9]*; do case $(readlink $p/exe) in /usr/sbin/squid*)
     case $(readlink /proc/$(awk "/^PPid:/ { print \$2 }" $p/status)/exe) in /usr/sbin/squid*) ;; *) echo ${p#/proc/};; esac;; esac; done' 2> /dev/null
 }
@@ -251,11 +255,13 @@ start_fails() {
 # Squid dies while it starts, its port held by another listener: the start
 # waits for Squid's own word, and says what came of it.
 pw_inside stop
+# shellcheck disable=SC2016 # the container's shell expands it
 inside sh -c 'perl -MIO::Socket::INET -e "my \$s = IO::Socket::INET->new(LocalAddr => q(0.0.0.0:3128), Listen => 1) or die; sleep 300" > /dev/null 2>&1 & echo $! > /run/e2e-listener'
 pw_inside start
 start_fails "port held"
 expect_match "port held: the proxy's unit, what the start says" "^failed .*journalctl -u proxywarden-squid" \
   "$(unit_is proxywarden-squid.service) $ERR"
+# shellcheck disable=SC2016 # the container's shell expands it
 inside sh -c 'kill $(cat /run/e2e-listener)'
 # A cache_dir never made: Squid makes it before it starts.
 pw_inside stop
@@ -345,6 +351,7 @@ proxy_lives_on "configuration mended"
 # new program, through the program (its journal row tells), and leaves a
 # stopped one stopped.
 reinstall_squid() { capture inside env DEBIAN_FRONTEND=noninteractive sh -c "dpkg -i /var/cache/apt/archives/squid_*.deb $*"; }
+# shellcheck disable=SC2016 # the container's shell expands it
 deleted_programs() { inside sh -c 'for p in /proc/[0-9]*; do readlink $p/exe; done 2> /dev/null' | grep deleted; }
 proxy_runs
 before=$PROXY
@@ -401,7 +408,7 @@ proxy_lives_on "manager frozen, then a restart"
 # A clean poweroff stops the proxy through the boot unit, without a warning;
 # the next boot starts it, and Debian's squid stays off.
 since=$(cursor)
-expect "poweroff" "done" "$(power_off && echo done)"
+expect "poweroff" "done" "$(power_off && echo 'done')"
 boot
 init_mount_ns=$(mount_ns_of 1)
 expect "poweroff and boot: warnings about the proxy's units" "" "$(unit_warnings "$since")"

@@ -76,6 +76,7 @@ remove_cgroups() {
 
 leader=
 nspawn_pid=
+# shellcheck disable=SC2317 # run by the EXIT trap
 teardown() {
   # Killing the container's PID 1 ends every process of its PID namespace.
   [[ -z "$leader" ]] || kill -KILL "$leader" 2> /dev/null || true
@@ -108,15 +109,17 @@ mkdir "$machine/root/debs"
 cp "$debs"/proxywarden_*.deb "$debs"/proxywarden-libunix_*.deb "$machine/root/debs/"
 mkdir -p "$machine/etc/squid/conf.d"
 echo "shutdown_lifetime 1 seconds" > "$machine/etc/squid/conf.d/quick-stop.conf"
+# shellcheck source=../lib.sh
 source "$here/../lib.sh"
 
 # The container's PID 1: the process of nspawn's that is PID 1 of a PID
 # namespace of its own.
+# shellcheck disable=SC2317 # run by wait_until
 container_init() {
   local pid
-  for pid in $(find "$cgroup" -name cgroup.procs -exec cat {} + 2> /dev/null); do
+  while read -r pid; do
     [[ $(awk '$1 == "NSpid:" { print $NF }' "/proc/$pid/status" 2> /dev/null) == 1 ]] && { echo "$pid"; return 0; }
-  done
+  done < <(find "$cgroup" -name cgroup.procs -exec cat {} + 2> /dev/null)
   return 1
 }
 
@@ -126,6 +129,7 @@ inside() {
   timeout -k 5 300 nsenter --target "$leader" --mount --uts --ipc --net --pid --cgroup --root --wd -- \
     env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"
 }
+# shellcheck disable=SC2317 # run by wait_until
 booted() { [[ $(inside systemctl is-system-running 2> /dev/null) =~ ^(running|degraded)$ ]]; }
 
 # boot: boots the container, its console's output appended to a file, and
@@ -151,7 +155,7 @@ power_off() {
   for ((i = 0; i < 2400; i++)); do kill -0 "$nspawn_pid" 2> /dev/null || break; sleep 0.05; done
   kill -0 "$nspawn_pid" 2> /dev/null && return 1
   wait "$nspawn_pid" || true
-  nspawn_pid= leader=
+  nspawn_pid='' leader=''
   remove_cgroups
 }
 
@@ -159,6 +163,7 @@ boot
 booted=$SECONDS
 
 status=0
+# shellcheck source=case.sh
 source "$case_file" || status=$?
 if [[ $status != 0 && -n "${E2E_KEEP:-}" ]]; then
   keep=$(realpath -m "$E2E_KEEP")/boot-$release

@@ -1,6 +1,8 @@
+# shellcheck shell=bash
 # A missing helper library, a broken journal, a missing progress directory, a
 # setting that is a FIFO, a caller that ignores SIGCHLD and leaves a descriptor
 # open, a signal that reaches a command before its exec.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 use_fake_squid ""
 

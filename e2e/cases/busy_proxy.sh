@@ -1,9 +1,11 @@
+# shellcheck shell=bash
 # A proxy that spins the CPU: the CPU watchdog measures more than zero.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 use_fake_squid spin
 
 pw start
-pid=$(main_pid)
+main_pid > /dev/null
 pw restart-cpu
 check_ran "restart-cpu" 0
 event=$(journal | sed -n 2p)

@@ -1,11 +1,14 @@
+# shellcheck shell=bash
 # Two restarts at once while the console polls the restart file: every read
 # is one whole record.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 
 pw start
 check_ran "start" 0
 
 # The console's reader: PHP's unserialize on every poll, as fast as it goes.
+# shellcheck disable=SC2016 # PHP's code
 php -r '
   $reads = 0; $torn = 0; $seen = [];
   while (!file_exists($argv[2])) {

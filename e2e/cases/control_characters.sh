@@ -1,6 +1,8 @@
+# shellcheck shell=bash
 # Control characters in the program path of a process of the user squid are
 # escaped in the listing and in the sweep's lines (\n, \r, \t, \xNN), so that
 # such a path cannot forge a line of its own; other bytes print as they are.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 
 # run_as_squid PATH: a copy of sleep at PATH, run by that path as the user squid;

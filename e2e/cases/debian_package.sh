@@ -1,15 +1,22 @@
+# shellcheck shell=bash
 # The Debian packages that scripts/package.sh built (PROXYWARDEN_DEB names the
 # program's; the helper library's lies beside it), installed as the README's
 # appliance steps say, word for word, on a Debian 12 whose own squid package is
 # installed and running; the real Squid started, listed, restarted and stopped
 # through the installed program, before and after what a reboot does to /run;
 # then both packages purged.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 
 src=$(dirname "$E2E_LIB")/..
 # dpkg-buildpackage writes next to the source tree; scripts/package.sh builds
 # a copy of the checkout inside build-deb/.
-deb=${PROXYWARDEN_DEB:-$(ls "$src"/build-deb/proxywarden_*_amd64.deb "$src"/../proxywarden_*_amd64.deb 2>/dev/null | head -n 1)}
+deb=${PROXYWARDEN_DEB:-}
+if [[ -z $deb ]]; then
+  for deb in "$src"/build-deb/proxywarden_*_amd64.deb "$src"/../proxywarden_*_amd64.deb; do
+    [[ ! -f $deb ]] || break
+  done
+fi
 if [[ -z "$deb" || ! -f "$deb" ]]; then
   echo "FAILED no package to install: build it with bash scripts/package.sh (scripts/test.sh does) or name it in PROXYWARDEN_DEB"
   exit 1
@@ -65,7 +72,7 @@ service squid start >> debian.log 2>&1
 cp "$debs"/archives/sqlite3_*.deb /var/cache/apt/archives/
 # Debian's master and kid; its pinger may outlive them under an init script.
 debian_squid() { pgrep -f -- '-f /etc/squid/squid\.conf$'; }
-check "Debian's Squid runs" "yes" "$(wait_until 10 debian_squid > /dev/null && echo yes || cat debian.log)"
+check "Debian's Squid runs" "yes" "$(if wait_until 10 debian_squid > /dev/null; then echo yes; else cat debian.log; fi)"
 check "no sqlite3 yet" "" "$(command -v sqlite3)"
 
 # The README's steps, answering yes where apt asks.
@@ -119,6 +126,7 @@ dpkg -i "$debs"/archives/squid_*.deb > upgrade.log 2>&1
 check "after an upgrade of Debian's squid: /run/squid" "squid:squid 755 /run/squid" "$(owners | head -n 1)"
 check "after an upgrade of Debian's squid, restarts forbidden: the proxy" "$new_pid" "$(main_pid)"
 # From here on, policy-rc.d forbids Debian's Squid only.
+# shellcheck disable=SC2016 # the script's own $1
 printf '#!/bin/sh\ncase $1 in squid*) exit 101 ;; esac\n' > /usr/sbin/policy-rc.d
 
 # What a reboot does to /run, and what the boot's systemd-tmpfiles then makes

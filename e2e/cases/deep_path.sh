@@ -1,5 +1,7 @@
+# shellcheck shell=bash
 # A process of another user whose program lies deeper than the kernel can name
 # (a path past 4 KiB): its path cannot be read, and it is passed over.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 
 serve_site
@@ -10,8 +12,8 @@ serve_site
 component=$(printf 'd%.0s' {1..200})
 mkdir deep
 (
-  cd deep
-  for _ in {1..25}; do mkdir "$component" && cd "$component"; done
+  cd deep || exit
+  for _ in {1..25}; do mkdir "$component" && cd "$component" || exit; done
   cp /bin/sleep ./sleep
   exec setpriv --reuid=nobody --regid=nogroup --clear-groups ./sleep 600
 ) &
@@ -25,7 +27,7 @@ check_ran "start" 0
 check_match "start: last line" '^\[Starting\]\.\.\.\.\.\.: Proxy service success pid [0-9]+\.\.\.$' "$(last_line "$OUT")"
 master=$(pid_in_file)
 # The master and its kid, once both run with the user squid's real uid.
-kid_up() { kid=$(pgrep -u squid -f squid-1) && [[ "$(echo $(pgrep -U squid))" == "$master $kid" ]]; }
+kid_up() { kid=$(pgrep -u squid -f squid-1) && [[ "$(pgrep -U squid | words)" == "$master $kid" ]]; }
 wait_until 10 kid_up
 
 pw ps

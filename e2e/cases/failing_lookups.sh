@@ -1,6 +1,8 @@
+# shellcheck shell=bash
 # A read of /proc's directory and a password-database lookup made to fail with
 # strace's fault injection, while the real Squid serves: the run ends with
 # status 1 and a diagnostic, never with a listing or a stop that found nothing.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 
 serve_site

@@ -1,6 +1,8 @@
+# shellcheck shell=bash
 # What the user squid, who owns the PID file's directory, can put at the PID
 # file's path: `pid` must neither block nor read without bound, and its time and
 # memory must not depend on what is there. No proxy runs: the answer is None.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 
 # measure: `pid` under a time limit; sets OUT, ERR, STATUS, SECS and KIB (its
@@ -63,7 +65,9 @@ echo "$live" > "/proc/$live/timerslack_ns"  # a file of /proc that holds the PID
 for kind in "link to a pipe's reading end" "FIFO held open" "link to a kernel file"; do
   reader=
   case $kind in
-    "link to a pipe's reading end") sleep 600 <<<"$live" & reader=$! && as_user squid ln -s "/proc/$reader/fd/0" "$PIDFILE" ;;
+    "link to a pipe's reading end")
+      # shellcheck disable=SC2217 # sleep holds the pipe's reading end as its input
+      sleep 600 <<<"$live" & reader=$! && as_user squid ln -s "/proc/$reader/fd/0" "$PIDFILE" ;;
     "FIFO held open") as_user squid mkfifo "$PIDFILE" && { sleep 600 <>"$PIDFILE" & reader=$!; } && echo "$live" >"$PIDFILE" ;;
     "link to a kernel file") as_user squid ln -s "/proc/$live/timerslack_ns" "$PIDFILE" ;;
   esac
@@ -90,6 +94,7 @@ rmdir "$PIDFILE"
 # The user squid creates and removes the PID file as fast as it can while `pid`
 # runs 2,000 times: a file gone between two looks is a missing file, never a
 # failure.
+# shellcheck disable=SC2016 # Perl's code
 setpriv --reuid=squid --regid=squid --clear-groups perl -e '$SIG{TERM} = sub { print "$n\n"; exit };
                        for (;;) { open(my $f, ">", $ARGV[0]) or die; print $f "4194303\n"; close $f;
                                   unlink $ARGV[0]; $n++ }' "$PIDFILE" > churn &

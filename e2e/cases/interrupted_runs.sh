@@ -1,10 +1,18 @@
+# shellcheck shell=bash
 # A run ended by SIGTERM, SIGINT or SIGHUP leaves no temporary sibling of a
 # progress file behind: the signal waits until the file is renamed into place.
 # A signal that comes while a restart runs waits until the restart is done.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 
 progress_dir=$(dirname "$PROGRESS")
-leftovers() { (cd "$progress_dir" && ls -A | grep -E '^squid\.quick\.r?progress\.......$'); }
+# leftovers: the names of the temporary siblings of the progress files.
+leftovers() {
+  local file
+  for file in "$progress_dir"/squid.quick.progress.?????? "$progress_dir"/squid.quick.rprogress.??????; do
+    [[ ! -e $file ]] || echo "${file##*/}"
+  done
+}
 
 # The signal arrives, by strace's fault injection, while the temporary file is
 # open and not yet renamed; the run still ends by that signal, after the rename.
@@ -19,11 +27,12 @@ rename(
   check "SIG$signal in the write: no temporary file left" "" "$(leftovers)"
 done
 
-(cd "$progress_dir" && rm -f $(leftovers))
+leftovers | while read -r file; do rm -f "$progress_dir/$file"; done
 
 # Runs ended at random moments by one of the three signals. An undisturbed run
 # is timed first, so that the signals fall across whole runs on any machine.
 # Prints how many runs a signal ended.
+# shellcheck disable=SC2016 # PHP's code
 signalled=$(php -r '
   $streams = [0 => ["file", "/dev/null", "r"], 1 => ["file", "/dev/null", "w"], 2 => ["file", "/dev/null", "w"]];
   $took = [];

@@ -1,5 +1,7 @@
+# shellcheck shell=bash
 # A proxy that never comes up, and one that shows up two seconds after its
 # launch: at the third probe, or later on a loaded machine.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 
 use_fake_squid never

@@ -1,6 +1,8 @@
+# shellcheck shell=bash
 # Output that cannot be written, or is read through a pipe: a reader that goes
 # away, a file-size limit, one pipe for both streams, a reader that watches the
 # lines as they come.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 
 serve_site

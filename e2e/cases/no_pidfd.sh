@@ -1,6 +1,8 @@
+# shellcheck shell=bash
 # Where pidfd_open is missing (ENOSYS) or refused by a filter (EPERM), made so
 # with strace's fault injection, the forced stop and the sweep signal by PID
 # instead: the stop succeeds and nothing of the proxy is left.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 
 # The calls of TRACE for PID: its pidfd_open results and the signals sent to
@@ -12,8 +14,9 @@ two_helpers() { [[ $(pgrep -u squid -x sleep | wc -l) == 2 ]]; }
 # What a failed part leaves of the proxy's is ended, so that the next part
 # starts from nothing.
 clear_leftovers() {
-  local left
-  left=$(pgrep -u squid) && kill -KILL $left && wait_until 5 no_squid_process
+  local left=()
+  mapfile -t left < <(pgrep -u squid)
+  ((${#left[@]})) && kill -KILL "${left[@]}" && wait_until 5 no_squid_process
   return 0
 }
 
@@ -22,7 +25,7 @@ for error in ENOSYS EPERM; do
     ENOSYS) refused="-1 ENOSYS (Function not implemented) (INJECTED)" ;;
     EPERM) refused="-1 EPERM (Operation not permitted) (INJECTED)" ;;
   esac
-  inject=(-e trace=pidfd_open,kill -e "inject=pidfd_open:error=$error")
+  inject=(-e 'trace=pidfd_open,kill' -e "inject=pidfd_open:error=$error")
 
   # A proxy that ignores SIGTERM and the kill command: the forced stop ends it.
   use_fake_squid stubborn

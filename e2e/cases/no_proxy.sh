@@ -1,4 +1,6 @@
+# shellcheck shell=bash
 # Every action word while no proxy runs, and a start with no proxy program.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 
 pw

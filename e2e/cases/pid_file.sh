@@ -1,4 +1,6 @@
+# shellcheck shell=bash
 # What the PID file may hold, and what each content leads to.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 # The real Squid itself refuses to start while its PID file names a live
 # process; the fake one takes the file over.
@@ -28,9 +30,11 @@ cp /usr/bin/perl /usr/sbin/squid-threaded
 setpriv --reuid=squid --regid=squid --clear-groups \
   /usr/sbin/squid-threaded -Mthreads -e 'threads->create(sub { sleep 600 }); sleep 600' &
 threaded=$!
-two_threads() { [[ $(ls "/proc/$threaded/task" | wc -l) == 2 ]]; }
+two_threads() { local tasks=("/proc/$threaded/task"/*); ((${#tasks[@]} == 2)); }
 wait_until 10 two_threads
-ls "/proc/$threaded/task" | grep -vx "$threaded" > "$PIDFILE"
+for task in "/proc/$threaded/task"/*; do
+  [[ ${task##*/} == "$threaded" ]] || echo "${task##*/}"
+done > "$PIDFILE"
 pw pid
 check "pid file [ID of a second thread]: output" "PID of main proxy service is [$threaded]
 " "$OUT"

@@ -1,4 +1,6 @@
+# shellcheck shell=bash
 # Every action word against the real Squid.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 
 serve_site
@@ -49,6 +51,7 @@ check "reload-timeout: no restart record" "(missing)" "$(bytes_of "$RPROGRESS")"
 # The restart file, polled by one PHP process while a restart runs, passes
 # 35, 65 and 100; it writes each record it sees change to, and reads once more
 # after the restart has ended, so that the last record cannot slip past it.
+# shellcheck disable=SC2016 # PHP's code
 php -r '
   $last = null;
   do {

@@ -1,5 +1,7 @@
+# shellcheck shell=bash
 # A proxy that a supervisor of root's restarts at once: the forced stop, which
 # takes every process that could be the main one, fails all the same.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 use_fake_squid respawn
 

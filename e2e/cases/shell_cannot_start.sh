@@ -1,9 +1,11 @@
+# shellcheck shell=bash
 # A shell that cannot be started (the spawn fails with EAGAIN, made so with
 # strace's fault injection into clone3 and clone) ends the run with status 1
 # and one diagnostic naming the command that did not run.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 use_fake_squid ""
-no_spawn=(-e trace=clone3,clone -e inject=clone3,clone:error=EAGAIN)
+no_spawn=(-e 'trace=clone3,clone' -e 'inject=clone3,clone:error=EAGAIN')
 refused_spawn='^[0-9]+ +clone3?\(.*\) += -1 EAGAIN \(Resource temporarily unavailable\) \(INJECTED\)$'
 
 # The watchdog's reload: its event is journaled first, then the command fails.

@@ -1,6 +1,8 @@
+# shellcheck shell=bash
 # The real Squid with three workers: a master, a coordinator and three worker
 # kids. Squid's kill command reaches the master alone; the forced stop takes
 # the kids too.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 
 sed -i 's/^workers 1$/workers 3/' /etc/squid3/squid.conf
@@ -22,7 +24,7 @@ expected_kids="(squid-1) --kid squid-1 -sYC -f /etc/squid3/squid.conf
 up() {
   MASTER=$(cat "$PIDFILE" 2>/dev/null) || return 1
   [[ "$(ps -o args= -p "$MASTER")" == "/usr/sbin/squid -sYC -f /etc/squid3/squid.conf" &&
-     "$(kid_names "$MASTER")" == "$expected_kids" && -z "$(ps -o user= --ppid "$MASTER" | grep -v squid)" ]]
+     "$(kid_names "$MASTER")" == "$expected_kids" && -z "$(ps -o user= --ppid "$MASTER" | awk '!/squid/')" ]]
 }
 # The PID that the last line of a start reports.
 reported() { last_line "$OUT" | sed -n 's/^\[Starting\]\.\.\.\.\.\.: Proxy service success pid \([0-9]*\)\.\.\.$/\1/p'; }
@@ -36,7 +38,7 @@ wait_until 10 up
 check "start: the master's kids" "$expected_kids" "$(kid_names "$MASTER")"
 master=$MASTER
 kids=$(kids_of "$master" | cut -d' ' -f1)
-check_match "start: four kids of the user squid" "^([0-9]+ ?){4}$" "$(echo $kids)"
+check_match "start: four kids of the user squid" "^([0-9]+ ?){4}$" "$(words <<<"$kids")"
 first_kid=$(head -n 1 <<<"$kids")
 
 start=$SECONDS

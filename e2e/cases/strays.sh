@@ -1,8 +1,10 @@
+# shellcheck shell=bash
 # A stop sweeps every process of the user squid that is left, and nothing else.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 
 pw start
-pid=$(main_pid)
+main_pid > /dev/null
 setpriv --reuid=squid --regid=squid --clear-groups sleep 600 &
 stray=$!
 sleep 600 &

@@ -1,4 +1,6 @@
+# shellcheck shell=bash
 # A proxy that ignores SIGTERM and the kill command: only the forced stop ends it.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 use_fake_squid stubborn
 

@@ -1,7 +1,9 @@
+# shellcheck shell=bash
 # The whole unit-test binary, run as root beside a running real Squid and two
 # decoy processes of the user squid, passes, signals none of them and changes
 # none of the proxy's files: the tests see only the processes they start.
 # scripts/test.sh runs the release build's unit tests here and nowhere else.
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 
 pw start

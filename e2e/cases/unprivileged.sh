@@ -1,5 +1,7 @@
+# shellcheck shell=bash
 # `pid` and `ps` run by a user without privileges, beside the real Squid: the
 # paths of Squid's processes may not be read, and that is no "nothing there".
+# shellcheck source=../lib.sh
 source "$E2E_LIB"
 
 pw start
@@ -7,9 +9,9 @@ check_ran "start" 0
 master=$(pid_in_file)
 # Squid's processes, the master included, run with the user squid's real uid
 # once they are set up.
-kid_up() { kid=$(pgrep -u squid -f squid-1) && [[ "$(echo $(pgrep -U squid))" == "$master $kid" ]]; }
+kid_up() { kid=$(pgrep -u squid -f squid-1) && [[ "$(pgrep -U squid | words)" == "$master $kid" ]]; }
 wait_until 10 kid_up
-check "the user squid's processes" "$master $kid" "$(echo $(pgrep -U squid))"
+check "the user squid's processes" "$master $kid" "$(pgrep -U squid | words)"
 
 # The PID file names a live process: trusted without reading its path.
 pw_as nobody pid
@@ -34,6 +36,6 @@ mv squid.pid.away "$PIDFILE"
 # As root, the same moments answer.
 pw ps
 check_ran "ps as root" 0
-check "ps as root: the master and its kid" "$master $kid" "$(echo $(cut -d' ' -f1 <<<"$OUT" | tr -d '[]'))"
+check "ps as root: the master and its kid" "$master $kid" "$(cut -d' ' -f1 <<<"$OUT" | tr -d '[]' | words)"
 
 finish
