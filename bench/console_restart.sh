@@ -21,17 +21,20 @@ inside env DEBIAN_FRONTEND=noninteractive bash -ec "cd /root/debs; $steps" > /de
 echo 'www-data ALL=(root) NOPASSWD: /usr/sbin/proxywarden' > "$machine/etc/sudoers.d/proxywarden"
 chmod 440 "$machine/etc/sudoers.d/proxywarden"
 
-# timed LABEL COMMAND: runs COMMAND ROUNDS times, and prints the times.
+# timed LABEL COMMAND: runs COMMAND ROUNDS times, and prints the times and
+# the last line of each run's output, each once with its count.
 timed() {
   local label=$1 times=() i began
   shift
+  : > "$machine/root/timed.out"
   for ((i = 0; i < rounds; i++)); do
     began=$EPOCHREALTIME
-    inside "$@" > /dev/null 2>&1
+    inside "$@" 2>&1 | tail -n 1 >> "$machine/root/timed.out"
     times+=("$(awk "BEGIN { printf \"%.2f\", $EPOCHREALTIME - $began }")")
   done
-  printf 'timing: %s: %s; median %s s\n' "$label" "${times[*]}" \
-    "$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((rounds + 1) / 2))p")"
+  printf 'timing: %s: %s; median %s s; ended with: %s\n' "$label" "${times[*]}" \
+    "$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((rounds + 1) / 2))p")" \
+    "$(sort "$machine/root/timed.out" | uniq -c | sed 's/^ *//' | paste -sd ';')"
 }
 console() { echo "runuser -u www-data -- php -r 'passthru(\"sudo -n /usr/sbin/proxywarden $1\");'"; }
 
@@ -40,14 +43,16 @@ timed "$release: console restart (PHP, sudo)" sh -c "$(console restart)"
 inside /usr/sbin/proxywarden stop > /dev/null
 # The stop alone, each after a start that is not timed.
 stops=()
+: > "$machine/root/stops.out"
 for ((i = 0; i < rounds; i++)); do
   inside /usr/sbin/proxywarden start > /dev/null
   began=$EPOCHREALTIME
-  inside sh -c "$(console stop)" > /dev/null 2>&1
+  inside sh -c "$(console stop)" 2>&1 | tail -n 1 >> "$machine/root/stops.out"
   stops+=("$(awk "BEGIN { printf \"%.2f\", $EPOCHREALTIME - $began }")")
 done
-printf 'timing: %s: console stop (PHP, sudo): %s; median %s s\n' "$release" "${stops[*]}" \
-  "$(printf '%s\n' "${stops[@]}" | sort -n | sed -n "$(((rounds + 1) / 2))p")"
+printf 'timing: %s: console stop (PHP, sudo): %s; median %s s; ended with: %s\n' "$release" "${stops[*]}" \
+  "$(printf '%s\n' "${stops[@]}" | sort -n | sed -n "$(((rounds + 1) / 2))p")" \
+  "$(sort "$machine/root/stops.out" | uniq -c | sed 's/^ *//' | paste -sd ';')"
 
 # Debian's own unit, with the same squid.conf (its drop-in holds it off while
 # /etc/squid3/squid.conf exists).

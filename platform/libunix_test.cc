@@ -77,7 +77,7 @@ TEST(PutContents, ASignalThatEndsTheWriterLeavesNoTemporaryFile) {
   // its first write is whole.
   ASSERT_EQ(put_contents(path.c_str(), record.data(), record.size()), 0);
   for (int round = 0; round < 100; ++round) {
-    const pid_t writer = ::fork();
+    const pid_t writer = fork_with_default_signals();
     if (writer == 0) {
       for (;;) (void)put_contents(path.c_str(), record.data(), record.size());
     }
@@ -132,6 +132,7 @@ TEST(ReadSetting, ReadsADecimalIntegerOrZero) {
                {"9223372036854775807", INT64_MAX},
                {"-9223372036854775808", INT64_MIN},
                {"9223372036854775808", 0}};
+  const auto before = open_files();
   for (const auto& c : cases) {
     const auto path = dir / "max_filedesc";
     std::filesystem::remove(path);
@@ -140,10 +141,12 @@ TEST(ReadSetting, ReadsADecimalIntegerOrZero) {
     EXPECT_EQ(read_setting(dir.path().c_str(), "max_filedesc", &value), 0) << (c.content ? c.content : "(none)");
     EXPECT_EQ(value, c.value) << (c.content ? c.content : "(none)");
   }
+  EXPECT_EQ(open_files(), before) << "a descriptor was left open";
 }
 
 TEST(ReadSetting, AnUnreadableSettingOrAPathAsKeyIsAnErrorAndAFifoOrADeviceHoldsNone) {
   TempDir dir;
+  const auto before = open_files();
   std::filesystem::create_directory(dir / "max_filedesc");
   long long value = -1;
   EXPECT_EQ(read_setting(dir.path().c_str(), "max_filedesc", &value), EISDIR);
@@ -167,6 +170,7 @@ TEST(ReadSetting, AnUnreadableSettingOrAPathAsKeyIsAnErrorAndAFifoOrADeviceHolds
   EXPECT_EQ(read_setting(deep.c_str(), key.c_str(), &value), 0);
   EXPECT_EQ(value, 7);
   EXPECT_EQ(read_setting(deep.c_str(), (key + "k").c_str(), &value), ENAMETOOLONG);
+  EXPECT_EQ(open_files(), before) << "a descriptor was left open";
 }
 
 }  // namespace

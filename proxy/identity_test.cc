@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <optional>
 #include <sstream>
 
@@ -87,28 +86,18 @@ TEST(WalkProcesses, VisitsWhatQualifiesAndEndsTheRunOnWhatCannotBeJudged) {
     const char* label;
     FakeProcess process;  // PID 7, listed before a proxy at PID 9
     Walk main, user;      // at the levels kMain and kProxyUser
-    std::function<void(FakeOs&)> arrange = {};
+    const char* query = "";
+    int err = 0;  // that query's failure; -1: the process ends before it
   } cases[] = {
       {"the proxy", proxy, kVisited, kVisited},
       {"the proxy user's helper", {.exe = "/usr/lib/squid/pinger", .user = kProxyUser}, kPassed, kVisited},
       {"a kill command", kill_command, kPassed, kVisited},
       {"another system's proxy", {.exe = kSquidBinary, .user = kProxyUser, .other_root = true}, kPassed, kPassed},
-      {"another user's, path refused",
-       {.exe = kSquidBinary},
-       kPassed,
-       kPassed,
-       [](FakeOs& os) { os.fail_query(7, "exe", EACCES); }},
-      {"the proxy user's, path refused", proxy, kEndsRun, kEndsRun,
-       [](FakeOs& os) { os.fail_query(7, "exe", EACCES); }},
-      {"another program, whose owner cannot be named",
-       {.exe = "/bin/sh"},
-       kPassed,
-       kEndsRun,
-       [](FakeOs& os) { os.fail_query(7, "user", EMFILE); }},
-      {"the proxy, ending before its owner is read", proxy, kPassed, kPassed,
-       [](FakeOs& os) { os.on_query(7, "user", [&os] { os.end_process(7); }); }},
-      {"the proxy, which cannot be opened", proxy, kEndsRun, kEndsRun,
-       [](FakeOs& os) { os.fail_query(7, "open", EMFILE); }},
+      {"another user's, path refused", {.exe = kSquidBinary}, kPassed, kPassed, "exe", EACCES},
+      {"the proxy user's, path refused", proxy, kEndsRun, kEndsRun, "exe", EACCES},
+      {"another program, whose owner cannot be named", {.exe = "/bin/sh"}, kPassed, kEndsRun, "user", EMFILE},
+      {"the proxy, ending before its owner is read", proxy, kPassed, kPassed, "user", -1},
+      {"the proxy, which cannot be opened", proxy, kEndsRun, kEndsRun, "open", EMFILE},
   };
   for (const auto& c : cases) {
     for (const auto& level : {std::pair{Identity::kMain, c.main}, std::pair{Identity::kProxyUser, c.user}}) {
@@ -117,7 +106,8 @@ TEST(WalkProcesses, VisitsWhatQualifiesAndEndsTheRunOnWhatCannotBeJudged) {
       FakeOs os;
       os.add_process(7, c.process);
       os.add_process(9, proxy);
-      if (c.arrange) c.arrange(os);
+      if (c.err > 0) os.fail_query(7, c.query, c.err);
+      if (c.err < 0) os.on_query(7, c.query, [&os] { os.end_process(7); });
       std::vector<Pid> visited;
       const auto walk = [&] {
         walk_processes(os, least, 0, Look::kOwner, [&](const Snapshot& seen) {

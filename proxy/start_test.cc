@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/text.h"
 #include "proxy/fixed.h"
 #include "testing/fake_os.h"
 #include "testing/journal_test_util.h"
@@ -14,44 +13,44 @@ const FakeProcess kProxy{.exe = kSquidBinary, .user = kProxyUser};
 
 using SquidStart = FakeMachineTest;
 
-TEST_F(SquidStart, FindsTheProxyAtTheFirstProbe) {
-  // Where systemd runs the machine, the launch goes through the proxy's unit.
-  for (const bool systemd : {false, true}) {
-    const std::string launch = systemd ? kLaunchUnitCommand : kLaunchCommand;
-    FakeOs os(db_);
-    if (systemd) os.boot_with_systemd();
-    os.on_shell(launch, [&] { os.add_process(901, kProxy); });
-    EXPECT_TRUE(squid_start(os));
-    EXPECT_EQ(os.trace(), (std::vector<std::string>{
-                              "[Starting]......: Proxy ip_local_port_range: 65535",
-                              shell_entry(fill(kPortRangeCommand, {kSysctl, "65535"})),
-                              "[Starting]......: Proxy service",
-                              "$ " + launch,
-                              "[Starting]......: Proxy service waiting 0...",
-                              kJournalEntry,
-                              "[Starting]......: Proxy service success pid 901...",
-                          }));
-  }
-  EXPECT_EQ(journal_events(db_), std::vector<std::string>(2, "2 Success Starting proxy service with PID 901"));
-}
-
-TEST_F(SquidStart, ProbesOncePerSecondUntilTheProxyAppearsAndGivesUpAfterSix) {
-  for (const int appears : {2, 6}) {  // at the third probe, or never
-    FakeOs os(db_);
-    if (appears < 6) os.after_seconds(appears, [&] { os.add_process(901, kProxy); });
-    EXPECT_EQ(squid_start(os), appears < 6);
-    std::vector<std::string> expected;
-    for (int probe = 0; probe <= std::min(appears, 5); ++probe) {
-      expected.push_back(fill(kProbeLine, {std::to_string(probe)}));
-      if (probe < appears) expected.push_back(sleep_entry(1));
+// The port range's top, which max_filedesc only ever raises, then the launch,
+// through the proxy's unit where systemd runs the machine, and a probe a
+// second until the proxy appears or six have found none.
+TEST_F(SquidStart, RaisesThePortRangeLaunchesAndProbesOnceASecond) {
+  const std::string direct = "/usr/sbin/squid -sYC -f /etc/squid3/squid.conf >/dev/null 2>&1";
+  const struct {
+    long long max_filedesc;
+    const char* top;
+    bool systemd;
+    int appears;  // seconds after the launch; 6: never
+  } cases[] = {{0, "65535", false, 0},    {-1, "65535", true, 0},     {1024, "65535", false, 2},
+               {65535, "65535", true, 6}, {65536, "65536", false, 0}, {100000, "100000", true, 5}};
+  for (const auto& c : cases) {
+    FakeMachine machine;
+    FakeOs& os = machine.os_;
+    os.set_setting("max_filedesc", c.max_filedesc);
+    if (c.systemd) os.boot_with_systemd();
+    const std::string launch = c.systemd ? "/usr/libexec/proxywarden/launch-squid" : direct;
+    const auto appear = [&os] { os.add_process(901, kProxy); };
+    c.appears == 0 ? os.on_shell(launch, appear) : os.after_seconds(c.appears, appear);
+    EXPECT_EQ(squid_start(os), c.appears < 6) << c.max_filedesc;
+    std::vector<std::string> expected{
+        std::string("[Starting]......: Proxy ip_local_port_range: ") + c.top,
+        "$ /sbin/sysctl -w net.ipv4.ip_local_port_range=\"8000 " + std::string(c.top) + "\"",
+        "[Starting]......: Proxy service", "$ " + launch};
+    for (int probe = 0; probe <= std::min(c.appears, 5); ++probe) {
+      expected.push_back("[Starting]......: Proxy service waiting " + std::to_string(probe) + "...");
+      if (probe < c.appears) expected.emplace_back("~ sleep 1");
     }
-    expected.insert(expected.end(), {kJournalEntry, appears < 6 ? fill(kStartedLine, {"901"}) : kStartFailedLine});
-    EXPECT_EQ(std::vector<std::string>(os.trace().begin() + 4, os.trace().end()), expected) << appears;
+    expected.insert(expected.end(), {"@ journal", c.appears < 6 ? "[Starting]......: Proxy service success pid 901..."
+                                                                : "[Starting]......: Proxy service [FAILED]..."});
+    EXPECT_EQ(os.trace(), expected) << c.max_filedesc;
+    const auto rows = journal_rows(machine.db_);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].zdate, FakeOs::kEpochStart + c.appears);
+    EXPECT_EQ(journal_events(machine.db_)[0],
+              c.appears < 6 ? "2 Success Starting proxy service with PID 901" : "0 Failed to start proxy service");
   }
-  const auto rows = journal_rows(db_);
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0].zdate, FakeOs::kEpochStart + 2);
-  EXPECT_EQ(journal_events(db_)[1], "0 Failed to start proxy service");
 }
 
 TEST_F(SquidStart, AProxyRunningOrOneNamedByThePidFileLaunchesNothing) {
@@ -87,21 +86,6 @@ TEST_F(SquidStart, RemovesAPidFileThatNamesNoProxyBeforeTheLaunch) {
     EXPECT_EQ(os.trace().at(0) == "rm /var/run/squid/squid.pid", c.removed) << c.label;
     EXPECT_EQ(os.trace().at(c.removed ? 4 : 3), "$ /usr/sbin/squid -sYC -f /etc/squid3/squid.conf >/dev/null 2>&1")
         << c.label;
-  }
-}
-
-TEST_F(SquidStart, MaxFiledescOnlyEverRaisesThePortRangeTop) {
-  const struct {
-    long long setting;
-    const char* top;
-  } cases[] = {{0, "65535"}, {-1, "65535"}, {1024, "65535"}, {65535, "65535"}, {65536, "65536"}, {100000, "100000"}};
-  for (const auto& c : cases) {
-    FakeOs os(db_);
-    os.set_setting(kMaxFiledesc, c.setting);
-    os.on_shell(kLaunchCommand, [&] { os.add_process(901, kProxy); });
-    squid_start(os);
-    EXPECT_EQ(os.lines()[0], fill(kPortRangeLine, {c.top})) << c.setting;
-    EXPECT_EQ(os.trace()[1], shell_entry(fill(kPortRangeCommand, {kSysctl, c.top}))) << c.setting;
   }
 }
 

@@ -6,7 +6,9 @@
 #             hardening-check (scripts/package.sh);
 #   e2e       every end-to-end case against that build, the packages' install
 #             among them; the release unit tests run in one of them, beside a
-#             real Squid (e2e/cases/unit_tests_beside_a_proxy.sh);
+#             real Squid, from a caller that ignores SIGHUP, SIGINT and
+#             SIGQUIT, with 64 open files and a bare environment
+#             (e2e/cases/unit_tests_beside_a_proxy.sh);
 #   sanitize  the unit tests under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   fuzz      the kept fuzz inputs replayed, then each target fuzzed for
 #             FUZZ_SECONDS (5 here);

@@ -58,16 +58,8 @@ void FakeOs::end_process(Pid pid) {
   order_.erase(std::remove(order_.begin(), order_.end(), pid), order_.end());
 }
 
-std::vector<std::string> FakeOs::writes(const std::string& path) const {
-  std::vector<std::string> data;
-  for (const auto& [written, content] : writes_) {
-    if (written == path) data.push_back(content);
-  }
-  return data;
-}
-
 std::vector<Pid> FakeOs::list_processes() {
-  if (failing_listing_ != 0) throw_errno(failing_listing_, "readdir /proc");
+  if (const int err = failing_calls_["listing"]; err != 0) throw_errno(err, "readdir /proc");
   return order_;
 }
 
@@ -142,7 +134,7 @@ void FakeOs::signal(Pid pid, int generation, int signal) {
 }
 
 void FakeOs::shell(const std::string& command_line) {
-  if (failing_shell_ != 0) throw_errno(failing_shell_, "start /bin/sh for: " + command_line);
+  if (const int err = failing_calls_["shell"]; err != 0) throw_errno(err, "start /bin/sh for: " + command_line);
   trace_.push_back(shell_entry(command_line));
   run_all(shell_reactions_, command_line);
 }
@@ -158,7 +150,7 @@ void FakeOs::sleep(int seconds) {
 }
 
 SmallFile FakeOs::read_small_file(const std::string& path, std::size_t limit) {
-  if (const int err = unopenable_[path]; err != 0) throw_errno(err, "open " + path);
+  if (const int err = failing_calls_["open"]; err != 0) throw_errno(err, "open " + path);
   SmallFile read;
   if (const auto found = files_.find(path); found != files_.end()) {
     read.exists = true;
@@ -175,9 +167,8 @@ void FakeOs::remove_file(const std::string& path) {
 }
 
 void FakeOs::file_put_contents(const std::string& path, const std::string& data) {
-  if (failing_writes_ != 0) throw Error(failing_writes_, "file_put_contents " + path);
+  if (const int err = failing_calls_["write"]; err != 0) throw Error(err, "file_put_contents " + path);
   trace_.push_back(write_entry(path, data));
-  writes_.emplace_back(path, data);
   files_[path] = data;
 }
 
@@ -194,7 +185,7 @@ const SqliteLibrary& FakeOs::sqlite() {
 
 std::string FakeOs::begin_journal_event() {
   trace_.emplace_back(kJournalEntry);
-  if (failing_journal_ != 0) throw_errno(failing_journal_, "open the journal");
+  if (const int err = failing_calls_["journal"]; err != 0) throw_errno(err, "open the journal");
   return event_database_;
 }
 

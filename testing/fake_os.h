@@ -6,6 +6,7 @@
 // or after it is answered and before the program's next call.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -64,28 +65,25 @@ class FakeOs final : public Os {
   }
 
   // Failures with ERR: a query of one kind about PID ("exe" fails a glance's
-  // read too), a signal to PID, file writes, the listing, the shell and the
-  // journal. An ended process is ProcessEnded, never one of these.
+  // read too), a signal to PID, and every call of a kind: "open" (a file),
+  // "write", "listing", "shell", "journal". An ended process is ProcessEnded,
+  // never one of these.
   void fail_query(Pid pid, const std::string& kind, int err) { failing_queries_[{pid, kind}] = err; }  // 0: no more
   void fail_signal(Pid pid, int signal, int err) { failing_signals_[{pid, signal}] = err; }
-  void fail_writes(int err) { failing_writes_ = err; }
-  void fail_listing(int err) { failing_listing_ = err; }
-  void fail_shell(int err) { failing_shell_ = err; }
-  void fail_journal(int err) { failing_journal_ = err; }
+  void fail(const std::string& call, int err) { failing_calls_[call] = err; }
 
   void set_file(const std::string& path, std::string content) { files_[path] = std::move(content); }
-  void unset_file(const std::string& path) { files_.erase(path); }
   // PATH exists but its content cannot be read at once (a FIFO, a read error).
   void set_unreadable(const std::string& path) { unreadable_.insert(path); }
-  // Opening PATH fails with ERR (a directory: EISDIR).
-  void set_unopenable(const std::string& path, int err) { unopenable_[path] = err; }
   void set_setting(const std::string& key, long long value) { settings_[key] = value; }
   void boot_with_systemd() { systemd_ = true; }
 
   const std::vector<std::string>& lines() const { return lines_; }
   const std::vector<std::string>& trace() const { return trace_; }
-  // Every write made to PATH, in order.
-  std::vector<std::string> writes(const std::string& path) const;
+  // The trace's first N entries, or as many as it holds.
+  std::vector<std::string> trace_head(std::size_t n) const {
+    return {trace_.begin(), trace_.begin() + static_cast<std::ptrdiff_t>(std::min(n, trace_.size()))};
+  }
   const std::vector<std::string>& settings_read() const { return settings_read_; }
 
   // Makes sqlite() load FILE instead of the system's library.
@@ -139,14 +137,10 @@ class FakeOs final : public Os {
   Reactions read_reactions_;  // keyed {0, path}
   std::map<std::pair<Pid, std::string>, int> failing_queries_;
   std::map<std::pair<Pid, int>, int> failing_signals_;
-  int failing_writes_ = 0;
-  int failing_listing_ = 0;
-  int failing_shell_ = 0;
+  std::map<std::string, int> failing_calls_;
   bool systemd_ = false;
-  int failing_journal_ = 0;
   std::map<std::string, std::string> files_;
   std::set<std::string> unreadable_;
-  std::map<std::string, int> unopenable_;
   std::map<std::string, long long> settings_;
   std::string event_database_;
   std::string sqlite_file_;
@@ -154,7 +148,6 @@ class FakeOs final : public Os {
 
   std::vector<std::string> lines_;
   std::vector<std::string> trace_;
-  std::vector<std::pair<std::string, std::string>> writes_;
   std::vector<std::string> settings_read_;
   int seconds_slept_ = 0;
 };

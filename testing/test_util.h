@@ -1,7 +1,10 @@
 // Helpers shared by the tests of every layer: a temporary directory, whole
-// files, and running a program with its output collected.
+// files, open descriptors, clean forks, and programs run with their output.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -22,15 +25,22 @@ class TempDir {
 };
 
 std::string read_whole_file(const std::string& path);
+// The number of this process's open descriptors.
+std::ptrdiff_t open_files();
 void write_whole_file(const std::string& path, const std::string& data);
+
+// fork(), the child with every signal's default disposition and an empty mask,
+// set before any signal sent to it is delivered: a process a test forks sets
+// what it relies on, whatever the test binary inherited.
+pid_t fork_with_default_signals();
 
 struct Finished {
   int status;  // the exit status, or 128 + the signal that ended it
   std::string out, err;
 };
-// Runs ARGV with ENVIRONMENT ("NAME=value" entries) added to this process's
-// environment, standard input from /dev/null, and collects its output. No
-// word may hold a single quote.
+// Runs ARGV (its first word a path) with ENVIRONMENT ("NAME=value" entries)
+// added to this process's environment, the default signals, standard input
+// from /dev/null, and collects its output. No word may hold a single quote.
 Finished run_program(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {});
 
 }  // namespace pw

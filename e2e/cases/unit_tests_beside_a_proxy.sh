@@ -1,7 +1,9 @@
 # shellcheck shell=bash
 # The whole unit-test binary, run as root beside a running real Squid and two
 # decoy processes of the user squid, passes, signals none of them and changes
-# none of the proxy's files: the tests see only the processes they start.
+# none of the proxy's files: the tests see only the processes they start. It
+# runs from a caller whose signals, limits and environment would trip a test
+# that relied on what it inherits.
 # scripts/test.sh runs the release build's unit tests here and nowhere else.
 # shellcheck source=../lib.sh
 source "$E2E_LIB"
@@ -43,9 +45,13 @@ journal_before=$(journal)
 check "journal: the start's row only" "2|Success Starting proxy service with PID $master||Proxy Service|proxywarden|0" \
   "$journal_before"
 
-# The unit tests as ctest runs them: the helper library found in the build.
+# The unit tests started straight, not as ctest runs them, from a caller that
+# ignores hang-ups, interrupts and quits, with 64 open files at most and a bare
+# environment: the helper library found in the build, and nothing else given.
 status=0
-LD_LIBRARY_PATH="$E2E_BUILD" "$E2E_BUILD/proxywarden_tests" >unit_tests.log 2>&1 || status=$?
+timeout -k 10 120 env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LD_LIBRARY_PATH="$E2E_BUILD" \
+  bash -c 'trap "" HUP INT QUIT; ulimit -n 64; exec nohup "$0"' "$E2E_BUILD/proxywarden_tests" \
+  </dev/null >unit_tests.log 2>&1 || status=$?
 check "unit tests: exit status" "0" "$status"
 echo "unit tests: $(grep -E '^\[  (PASSED|FAILED)  \] ' unit_tests.log | head -n 1)"
 [[ $status == 0 ]] || grep -E -A 8 ': Failure$' unit_tests.log | head -n 60
