@@ -49,6 +49,7 @@ check "journal: the start's row only" "2|Success Starting proxy service with PID
 # ignores hang-ups, interrupts and quits, with 64 open files at most and a bare
 # environment: the helper library found in the build, and nothing else given.
 status=0
+# shellcheck disable=SC2016 # "$0" is the inner shell's: the test binary's path
 timeout -k 10 120 env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LD_LIBRARY_PATH="$E2E_BUILD" \
   bash -c 'trap "" HUP INT QUIT; ulimit -n 64; exec nohup "$0"' "$E2E_BUILD/proxywarden_tests" \
   </dev/null >unit_tests.log 2>&1 || status=$?
