@@ -86,6 +86,8 @@ proxy_runs() {
 
 # started LABEL: the last run ended with the start's success line.
 started() { expect_match "$1: the start's last line" '^\[Starting\]\.+: Proxy service success pid [0-9]+\.\.\.$' "$(last_line "$OUT")"; }
+# started_pid: the PID that the last run's success line names.
+started_pid() { last_line "$OUT" | sed -n 's/.*success pid \([0-9]*\)\.\.\.$/\1/p'; }
 # unit_warnings SINCE: what the service manager logged at warning or worse
 # about the proxy's units after the cursor SINCE (Squid's own syslog lines
 # aside).
@@ -241,7 +243,7 @@ printf '[Service]\nExecStartPre=/usr/bin/setpriv --reuid=squid --regid=squid --c
 inside systemctl daemon-reload
 timed_run start
 started "a start 14 s slow"
-named=$(last_line "$OUT" | sed -n 's/.*success pid \([0-9]*\)\.\.\.$/\1/p')
+named=$(started_pid)
 expect "a start 14 s slow: the start names the proxy that serves" "$(wait_until 30 serving; main_pid)" "$named"
 rm -r "$machine/etc/systemd/system/proxywarden-squid.service.d" "$machine/usr/sbin/squid-before-fork"
 inside systemctl daemon-reload
@@ -290,7 +292,7 @@ inside sh -c 'setpriv --reuid=squid --regid=squid --clear-groups /usr/sbin/squid
 control=$(inside cat /run/e2e-control)
 pw_inside start
 started "a squid -k process of the user squid"
-named=$(last_line "$OUT" | sed -n 's/.*success pid \([0-9]*\)\.\.\.$/\1/p')
+named=$(started_pid)
 expect "a squid -k process of the user squid: the start names the proxy, pid too" "$(wait_until 30 serving; main_pid) not $control" "$named not $control"
 inside kill "$control"
 inside rm /usr/sbin/squid-control
